@@ -1,0 +1,245 @@
+/*
+ * varnode — control of small Ethernet I/O modules over DCP (UDP port 30000).
+ *
+ * Conventions shared by every function below:
+ *  - Every function returns one of the VARNODE_* result codes.
+ *  - A module is named by its IPv4 address as one uint32 in host order, first
+ *    octet in the most significant byte: 192.168.1.10 is 0xC0A8010A.
+ *    0.0.0.0 and 255.255.255.255 are refused with VARNODE_PARAMETER.
+ *  - Channels count from 1. The order in which you list channels does not
+ *    matter on the wire; per-channel outputs follow the order you gave.
+ *    A channel listed twice is refused with VARNODE_PARAMETER.
+ *  - Array inputs bring their own count, which must equal `count`.
+ *    An output array comes with `size`: its capacity on entry, the number of
+ *    entries written on success.
+ *  - Text outputs: a buffer plus a uint32 capacity. The text is cut to the
+ *    capacity without notice and never zero-terminated; the number of bytes
+ *    copied is stored back. Lists of texts are joined with one tab.
+ *  - bool inputs are read as bytes: any non-zero byte counts as set.
+ *  - Argument checks send nothing. A failed call writes none of its outputs.
+ *  - Temperatures are in kelvin.
+ *
+ * Threads: any function may be called from any number of threads at once.
+ * The library keeps three things for the life of the process, shared by all
+ * threads and guarded by one internal mutex held only for short steps: the
+ * per-module time-out table, a pool of UDP sockets that grows to the peak
+ * number of concurrent calls, and the transaction counter. It also builds its
+ * temperature tables once, on first use. Nothing is ever torn down: pooled
+ * sockets stay open until the process exits. The library starts no threads,
+ * reads no files or environment and writes no logs.
+ */
+#ifndef VARNODE_VARNODE_H
+#define VARNODE_VARNODE_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(VARNODE_STATIC)
+#  if defined(VARNODE_BUILDING)
+#    define VARNODE_API __declspec(dllexport)
+#  else
+#    define VARNODE_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define VARNODE_API __attribute__((visibility("default")))
+#else
+#  define VARNODE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes. */
+#define VARNODE_SUCCESS       0 /* done; outputs written */
+#define VARNODE_ERROR         1 /* any other failure (e.g. out of memory) */
+#define VARNODE_FAILED        2 /* the module answered, but not as expected */
+#define VARNODE_PARAMETER     3 /* a bad argument; nothing was sent */
+#define VARNODE_NETWORK       4 /* sockets, interfaces or sending failed */
+#define VARNODE_NOT_FOUND     5 /* find: a requested serial number did not answer */
+#define VARNODE_TIMEOUT       6 /* no matching reply within the module's time-out */
+#define VARNODE_ABORTED       7 /* the module aborted the operation */
+#define VARNODE_RESERVED      8 /* the module is busy (reserved) */
+#define VARNODE_CONFIGURATION 9 /* the module refused: its configuration forbids it */
+
+/* ---- Library ---------------------------------------------------------- */
+
+/* Vendor text "Tervane", version text "2.5.0" and build day 739110
+ * (2023-08-13 as days since 0000-01-01). Sends nothing; always 0. */
+VARNODE_API uint8_t get_driver(char *vendor, uint32_t *vendor_size,
+                               char *version, uint32_t *version_size,
+                               uint32_t *build);
+
+/* ---- Device management ----------------------------------------------- */
+
+/* Broadcasts an identity request on every local IPv4 interface.
+ * serial_count == 0: lists every module that answers within 1000 ms, sorted
+ *   by address, each once; finding none is success with *size = 0.
+ * serial_count > 0: finds the address of each given serial number, in your
+ *   order; returns as soon as all answered, else VARNODE_NOT_FOUND.
+ * *size: capacity of `addresses` on entry, entries written on success. */
+VARNODE_API uint8_t find(uint32_t *addresses, uint32_t *size,
+                         const uint32_t *serial_numbers, uint32_t serial_count);
+
+/* Identity of one module (request 5, reply 6). Each text comes as a buffer
+ * and an in/out size; dates are days since 0000-01-01; addresses in host
+ * order; mac_address receives 6 bytes. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t get_info(uint32_t address,
+                             char *text_1, uint32_t *text_1_size,
+                             char *text_2, uint32_t *text_2_size,
+                             char *text_3, uint32_t *text_3_size,
+                             uint32_t *serial_number,
+                             char *text_5, uint32_t *text_5_size,
+                             char *text_6, uint32_t *text_6_size,
+                             uint32_t *number_8, uint32_t *number_9,
+                             char *text_7, uint32_t *text_7_size,
+                             char *text_10, uint32_t *text_10_size,
+                             uint32_t *date_11, uint32_t *date_12, uint32_t *date_13,
+                             uint32_t *number_14, uint32_t *number_15, uint32_t *number_16,
+                             uint8_t *mac_address, uint32_t *ip_address,
+                             uint32_t *address_19, uint32_t *address_20,
+                             uint8_t *flag_23,
+                             char *text_21, uint32_t *text_21_size,
+                             char *text_22, uint32_t *text_22_size,
+                             char *text_24, uint32_t *text_24_size,
+                             char *text_25, uint32_t *text_25_size);
+
+/* Status items of one module (request 7, reply 8), in ascending name order.
+ * names, texts_2, texts_3: tab-separated lists (every item, cut only by each
+ * list's own capacity). The four float arrays get one entry per item up to
+ * *size. *ok = 1 when every item's value lies within its limits.
+ * Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t get_status(uint32_t address,
+                               char *names, uint32_t *names_size,
+                               char *texts_2, uint32_t *texts_2_size,
+                               char *texts_3, uint32_t *texts_3_size,
+                               float *numbers_4, float *lower_limits,
+                               float *upper_limits, float *values,
+                               uint32_t *size, uint8_t *ok);
+
+/* Broadcasts a new network configuration for the module with this serial
+ * number on every local interface (request 9). Waits for no answer: 0 means
+ * sent. text_size <= 64 and flag <= 1, else VARNODE_PARAMETER. */
+VARNODE_API uint8_t configure(uint32_t serial_number, const char *text,
+                              uint32_t text_size, uint8_t flag,
+                              uint32_t first_address, uint32_t second_address,
+                              uint32_t third_address);
+
+/* Hands 0 to 64 bytes to a module (request 10) and waits for its
+ * acknowledgement. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t burn(uint32_t address, const uint8_t *data, uint32_t data_size);
+
+/* Restarts a module (request 3) once it acknowledges. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t reset(uint32_t address);
+
+/* The reply time-out of a module in milliseconds (1000 until set). */
+VARNODE_API uint8_t get_timeout(uint32_t address, uint16_t *timeout);
+
+/* Sets the reply time-out of a module, 1 to 65535 ms (0 is refused). It
+ * applies to calls that start afterwards, from any thread. */
+VARNODE_API uint8_t set_timeout(uint32_t address, uint16_t timeout);
+
+/* ---- KL01 / KL02 digital I/O (8 channels) ----------------------------- */
+
+/* Sets the direction flag of each listed channel. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t kl01_set_direction(uint32_t address, const uint8_t *channels, uint8_t count,
+                                       const bool *directions, uint8_t direction_count);
+VARNODE_API uint8_t kl02_set_direction(uint32_t address, const uint8_t *channels, uint8_t count,
+                                       const bool *directions, uint8_t direction_count);
+/* Writes the level of each listed channel. Codes: 0, 2, 3, 4, 6, 9. */
+VARNODE_API uint8_t kl01_write(uint32_t address, const uint8_t *channels, uint8_t count,
+                               const bool *values, uint8_t value_count);
+VARNODE_API uint8_t kl02_write(uint32_t address, const uint8_t *channels, uint8_t count,
+                               const bool *values, uint8_t value_count);
+/* Reads the level of each listed channel into values (your order);
+ * *size: capacity on entry (>= count), count on success. Codes: 0, 2, 3, 4, 6, 9. */
+VARNODE_API uint8_t kl01_read(uint32_t address, const uint8_t *channels, uint8_t count,
+                              bool *values, uint8_t *size);
+VARNODE_API uint8_t kl02_read(uint32_t address, const uint8_t *channels, uint8_t count,
+                              bool *values, uint8_t *size);
+
+/* ---- KS01 / KS02 digital outputs (8 channels) ------------------------- */
+
+/* Switches each listed output on (non-zero) or off. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t ks01_write(uint32_t address, const uint8_t *channels, uint8_t count,
+                               const bool *values, uint8_t value_count);
+VARNODE_API uint8_t ks02_write(uint32_t address, const uint8_t *channels, uint8_t count,
+                               const bool *values, uint8_t value_count);
+/* Reads one measured value per listed KS01 channel, unscaled.
+ * *size: capacity on entry (>= count), count on success. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t ks01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
+                                 float *values, uint8_t *size);
+
+/* ---- QU01 counter (4 channels) ---------------------------------------- */
+
+/* Enable, disable or clear the listed counters. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t qu01_enable(uint32_t address, const uint8_t *channels, uint8_t count);
+VARNODE_API uint8_t qu01_disable(uint32_t address, const uint8_t *channels, uint8_t count);
+VARNODE_API uint8_t qu01_clear(uint32_t address, const uint8_t *channels, uint8_t count);
+/* Sets the counting mode of each listed counter (one mode byte each). */
+VARNODE_API uint8_t qu01_set_mode(uint32_t address, const uint8_t *channels, uint8_t count,
+                                  const uint8_t *modes, uint8_t mode_count);
+/* Reads each listed counter into values (your order) and the module's
+ * reference value. *size: capacity on entry (>= count), count on success. */
+VARNODE_API uint8_t qu01_read(uint32_t address, const uint8_t *channels, uint8_t count,
+                              int64_t *values, uint8_t *size, int64_t *reference);
+
+/* ---- RA01 current input / RE01 voltage input (8 channels) ------------- */
+
+/* Frequency setting: one of 6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000. */
+VARNODE_API uint8_t ra01_set_frequency(uint32_t address, uint16_t frequency);
+VARNODE_API uint8_t re01_set_frequency(uint32_t address, uint16_t frequency);
+/* Stops a running measurement. Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t ra01_stop(uint32_t address);
+VARNODE_API uint8_t re01_stop(uint32_t address);
+/* Streams `samples` (1 to 1,000,000) samples of each listed channel at
+ * `frequency` Hz (6 to 3000 when samples > 1). values[s * count + i] is
+ * sample s of channels[i]; *size: capacity in floats on entry (>= count *
+ * samples), count * samples on success. The time-out restarts with every
+ * chunk received. Loopback and broadcast addresses are refused with
+ * VARNODE_NETWORK. Codes: 0 to 9 but 5. */
+VARNODE_API uint8_t ra01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
+                                 uint32_t samples, float frequency, float *values, uint32_t *size);
+VARNODE_API uint8_t re01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
+                                 uint32_t samples, float frequency, float *values, uint32_t *size);
+
+/* ---- WE01 voltage output (8 channels) --------------------------------- */
+
+/* Sets the output value of each listed channel, sent unchanged.
+ * Codes: 0, 2, 3, 4, 6. */
+VARNODE_API uint8_t we01_control(uint32_t address, const uint8_t *channels, uint8_t count,
+                                 const float *values, uint8_t value_count);
+
+/* ---- HX01 thermocouple module (8 channels) ---------------------------- */
+
+/* Chooses each listed channel's thermocouple type by sensor code. */
+VARNODE_API uint8_t hx01_set_sensor(uint32_t address, const uint8_t *channels, uint8_t count,
+                                    const uint8_t *sensors, uint8_t sensor_count);
+/* Frequency setting of the module's converter. */
+VARNODE_API uint8_t hx01_set_frequency(uint32_t address, uint16_t frequency);
+/* Measures each listed channel, cold-junction compensated, in kelvin.
+ * *size: capacity on entry (>= count), count on success. */
+VARNODE_API uint8_t hx01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
+                                 float *values, uint8_t *size);
+
+/* ---- HX02 platinum / diode / PTC module (4 channels) ------------------ */
+
+/* Chooses each listed channel's sensor, range, excitation current and
+ * nominal value; entry i of every array belongs to channels[i]. */
+VARNODE_API uint8_t hx02_set_sensor(uint32_t address, const uint8_t *channels, uint8_t count,
+                                    const uint8_t *sensors, uint8_t sensor_count,
+                                    const float *ranges, uint8_t range_count,
+                                    const float *currents, uint8_t current_count,
+                                    const float *nominals, uint8_t nominal_count);
+/* Frequency setting of the module's converter. */
+VARNODE_API uint8_t hx02_set_frequency(uint32_t address, uint16_t frequency);
+/* Measures each listed channel in kelvin. *size: capacity on entry
+ * (>= count), count on success. */
+VARNODE_API uint8_t hx02_measure(uint32_t address, const uint8_t *channels, uint8_t count,
+                                 float *values, uint8_t *size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VARNODE_VARNODE_H */

@@ -1,0 +1,132 @@
+#include "dcp/exchange.hpp"
+
+#include <cstdlib>
+
+#include "device/device.hpp"
+
+namespace varnode::DCP {
+
+std::mutex& library_mutex() {
+  // Never destroyed, so that a call still running while the process exits
+  // finds it intact.
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+
+std::uint32_t TransactionCounter::next() {
+  if (!value_) {
+    const auto r1 = static_cast<std::uint32_t>(std::rand());
+    const auto r2 = static_cast<std::uint32_t>(std::rand());
+    value_ = r2 * 65536u + r1;
+  }
+  return (*value_)++;
+}
+
+std::uint32_t next_transaction_id() {
+  static TransactionCounter* counter = new TransactionCounter;
+  std::lock_guard lock(library_mutex());
+  return counter->next();
+}
+
+SocketPool::Lease SocketPool::lease() {
+  std::lock_guard lock(library_mutex());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (!entries_[i].in_use) {
+      entries_[i].in_use = true;
+      return Lease(*this, i, *entries_[i].socket);
+    }
+  }
+  std::unique_ptr<UDP::Socket> socket;
+  try {
+    socket = std::make_unique<UDP::Socket>(IP::unspecified_address, 0);
+  } catch (const UDP::Exception&) {
+    throw Device::Exception::Network{};
+  }
+  entries_.push_back(Entry{std::move(socket), true});
+  return Lease(*this, entries_.size() - 1, *entries_.back().socket);
+}
+
+void SocketPool::release(std::size_t index) {
+  std::lock_guard lock(library_mutex());
+  entries_[index].in_use = false;
+}
+
+std::size_t SocketPool::size() const {
+  std::lock_guard lock(library_mutex());
+  return entries_.size();
+}
+
+std::size_t SocketPool::idle() const {
+  std::lock_guard lock(library_mutex());
+  std::size_t count = 0;
+  for (const Entry& entry : entries_) count += entry.in_use ? 0 : 1;
+  return count;
+}
+
+SocketPool& socket_pool() {
+  static SocketPool* pool = new SocketPool;
+  return *pool;
+}
+
+void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std::uint32_t transaction_id,
+          View payload) {
+  const Bytes datagram = encode(code, transaction_id, payload);
+  try {
+    socket.send(destination, port, datagram.data(), datagram.size());
+  } catch (const UDP::Exception&) {
+    throw Exception::Network{};
+  }
+}
+
+Received receive(UDP::Socket& socket, std::uint16_t wait, Bytes& buffer) {
+  const std::uint64_t deadline = current_milliseconds() + wait;
+  for (;;) {
+    try {
+      std::uint16_t source_port = 0;
+      const IP::Address source = socket.receive(1, source_port, buffer);
+      if (source_port == port) return Received{source, decode(buffer)};
+    } catch (const UDP::Exception::Timeout&) {
+    } catch (const Exception::Parameter&) {
+    } catch (const UDP::Exception&) {
+      throw Exception::Network{};
+    }
+    if (current_milliseconds() >= deadline) throw Exception::Timeout{};
+  }
+}
+
+InterfaceSockets::InterfaceSockets() {
+  try {
+    for (const std::string& name : IP::interface_names()) {
+      const IP::Address address = IP::interface_address(name);
+      try {
+        sockets_.push_back(std::make_unique<UDP::Socket>(address, 0));
+      } catch (const UDP::Exception&) {
+        // An interface without a usable socket is simply left out.
+      }
+    }
+  } catch (const IP::Exception&) {
+    throw Device::Exception::Network{};
+  }
+}
+
+void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_t transaction_id, View payload) {
+  for (const auto& socket : sockets.sockets()) {
+    try {
+      send(*socket, IP::broadcast_address, code, transaction_id, payload);
+    } catch (const Exception&) {
+    }
+  }
+}
+
+std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer) {
+  for (const auto& socket : sockets.sockets()) {
+    try {
+      return receive(*socket, 0, buffer).message;
+    } catch (const Exception&) {
+    }
+  }
+  pause_millisecond();
+  return std::nullopt;
+}
+
+}  // namespace varnode::DCP

@@ -1,0 +1,81 @@
+#pragma once
+// The library's handle on one module: its address, its entry in the
+// time-out registry, and the command exchange.
+
+#include <cstdint>
+#include <map>
+#include <set>
+
+#include "dcp/datagram.hpp"
+#include "net/ip.hpp"
+
+namespace varnode {
+
+class Device {
+ public:
+  struct Exception {
+    virtual ~Exception() = default;
+    struct Failed;
+    struct Network;
+    struct NotFound;
+    struct Parameter;
+    struct Timeout;
+  };
+
+  struct Info;                  // identity, device/info.hpp
+  struct Status;                // status items, device/status.hpp
+  class NetworkConfiguration;   // configure payload, device/configuration.hpp
+
+  static constexpr std::uint16_t default_timeout = 1000;
+
+  // Refuses 0.0.0.0 and 255.255.255.255; registers the default time-out for
+  // an address seen for the first time. Sends nothing.
+  explicit Device(IP::Address address);
+
+  IP::Address address() const { return address_; }
+  std::uint16_t timeout() const;
+  void set_timeout(std::uint16_t milliseconds) const;
+
+  // One request, then the reply with the same transaction id from this
+  // address within the time-out. `payload` holds the request on entry and
+  // the reply payload on return; the reply code is returned unjudged.
+  std::uint16_t exchange(std::uint16_t code, Bytes& payload) const;
+  // An exchange whose only good answer is code 1 with an empty payload.
+  void acknowledged(std::uint16_t code, Bytes payload) const;
+
+  void reset() const;
+  void burn(const Bytes& data) const;
+  Info get_info() const;
+  Status get_status() const;
+
+  static std::set<IP::Address> discover();
+  static std::map<std::uint32_t, IP::Address> locate(const std::set<std::uint32_t>& serial_numbers);
+  static void configure(std::uint32_t serial_number, const NetworkConfiguration& configuration);
+
+ private:
+  IP::Address address_;
+};
+
+struct Device::Exception::Failed : Device::Exception {};
+struct Device::Exception::Network : Device::Exception {};
+struct Device::Exception::NotFound : Device::Exception {};
+struct Device::Exception::Parameter : Device::Exception {};
+struct Device::Exception::Timeout : Device::Exception {};
+
+// Per-address reply time-outs in milliseconds. The process-wide one lives
+// behind Device and is used under the library mutex.
+class TimeoutRegistry {
+ public:
+  std::uint16_t register_address(IP::Address address);
+  std::uint16_t get(IP::Address address) const;
+  void set(IP::Address address, std::uint16_t milliseconds);
+  bool contains(IP::Address address) const { return entries_.contains(address.host_value()); }
+
+ private:
+  std::map<std::uint32_t, std::uint16_t> entries_;
+};
+
+// True when the process-wide registry has an entry for the address.
+bool is_registered(IP::Address address);
+
+}  // namespace varnode

@@ -1,0 +1,53 @@
+#pragma once
+// The library's only kind of socket, and the clock its deadlines run on.
+
+#include <cstdint>
+#include <vector>
+
+#include "net/ip.hpp"
+
+namespace varnode {
+
+using Bytes = std::vector<std::uint8_t>;
+
+namespace UDP {
+
+struct Exception {
+  virtual ~Exception() = default;
+  struct Internal;
+  struct Network;
+  struct Timeout;
+};
+struct Exception::Internal : Exception {};
+struct Exception::Network : Exception {};
+struct Exception::Timeout : Exception {};
+
+inline constexpr int receive_buffer_size = 65536;
+inline constexpr std::size_t largest_datagram = 1500;
+
+// A bound IPv4 datagram socket with broadcast allowed. Not copyable; closing
+// happens in the destructor.
+class Socket {
+ public:
+  Socket(IP::Address local, std::uint16_t port);
+  ~Socket();
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  void send(IP::Address destination, std::uint16_t port, const std::uint8_t* data, std::size_t size);
+  // Waits at most `wait` ms for one datagram; its bytes replace `data`.
+  IP::Address receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data);
+  // The local address and port the system gave this socket.
+  std::uint16_t local_port() const;
+
+ private:
+  std::intptr_t handle_;
+};
+
+}  // namespace UDP
+
+// Milliseconds on a monotonic clock: only differences are meaningful.
+std::uint64_t current_milliseconds();
+void pause_millisecond();
+
+}  // namespace varnode

@@ -1,0 +1,33 @@
+# Compares the dynamic symbols the library defines with the functions the
+# public header declares.
+file(READ ${HEADER} header)
+string(REGEX MATCHALL "VARNODE_API uint8_t [a-z0-9_]+\\(" declared "${header}")
+set(expected "")
+foreach(item IN LISTS declared)
+  string(REGEX REPLACE "VARNODE_API uint8_t ([a-z0-9_]+)\\(" "\\1" name "${item}")
+  list(APPEND expected ${name})
+endforeach()
+list(SORT expected)
+
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${symbols}")
+set(exported "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] ([^ @]+)")
+    set(name ${CMAKE_MATCH_1})
+    # Version-node markers of the linker are not functions of ours.
+    if(NOT line MATCHES " A ")
+      list(APPEND exported ${name})
+    endif()
+  endif()
+endforeach()
+list(SORT exported)
+
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "exported: ${exported}\nexpected: ${expected}")
+endif()
+list(LENGTH exported n)
+message(STATUS "${n} functions exported, as declared")

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds from nothing and runs every test: the
+# debug build, then AddressSanitizer+UBSan, then ThreadSanitizer.
+# Usage: tools/test-all.sh [preset...]   (default: dev asan tsan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev iproute2 binutils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+presets=("$@")
+((${#presets[@]})) || presets=(dev asan tsan)
+for preset in "${presets[@]}"; do
+  echo "=== $preset"
+  rm -rf "build/$preset"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  # ThreadSanitizer needs the address space layout it expects.
+  if [ "$preset" = tsan ] && command -v setarch >/dev/null; then
+    setarch "$(uname -m)" -R ctest --preset "$preset" -j2
+  else
+    ctest --preset "$preset" -j2
+  fi
+done
