@@ -12,8 +12,11 @@ namespace {
 Address from_sockaddr(const sockaddr* address) {
   std::array<std::uint8_t, 4> bytes{};
   if (address != nullptr && address->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-    std::memcpy(bytes.data(), &in->sin_addr.s_addr, 4);
+    // Copied rather than cast: on 32-bit ARM a sockaddr may be less aligned
+    // than a sockaddr_in.
+    sockaddr_in in;
+    std::memcpy(&in, address, sizeof in);
+    std::memcpy(bytes.data(), &in.sin_addr.s_addr, 4);
   }
   return Address{bytes};
 }
