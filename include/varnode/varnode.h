@@ -140,47 +140,69 @@ VARNODE_API uint8_t get_timeout(uint32_t address, uint16_t *timeout);
 VARNODE_API uint8_t set_timeout(uint32_t address, uint16_t timeout);
 
 /* ---- KL01 / KL02 digital I/O (8 channels) ----------------------------- */
+/* KL02 takes the same arguments and gives the same results as KL01.
+ * count: 1 to 8 channels, each 1 to 8; the flag and value arrays hold one
+ * entry per channel (direction_count, value_count == count). */
 
-/* Sets the direction flag of each listed channel. Codes: 0, 2, 3, 4, 6. */
+/* Sets each listed channel's direction bit (request 0x0300 / 0x0B00), set
+ * when its flag is non-zero; which direction that selects is the module's
+ * convention. Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t kl01_set_direction(uint32_t address, const uint8_t *channels, uint8_t count,
                                        const bool *directions, uint8_t direction_count);
 VARNODE_API uint8_t kl02_set_direction(uint32_t address, const uint8_t *channels, uint8_t count,
                                        const bool *directions, uint8_t direction_count);
-/* Writes the level of each listed channel. Codes: 0, 2, 3, 4, 6, 9. */
+/* Sets the level bit of each listed channel (request 0x0302 / 0x0B02), set
+ * when its value is non-zero.
+ * Codes: 0, 2, 3, 4, 6, and 9 when the module refuses the write. */
 VARNODE_API uint8_t kl01_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
 VARNODE_API uint8_t kl02_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
-/* Reads the level of each listed channel into values (your order);
- * *size: capacity on entry (>= count), count on success. Codes: 0, 2, 3, 4, 6, 9. */
+/* Reads the level of each listed channel (request 0x0301 / 0x0B01) into
+ * values, in your order, as 0 or 1.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0, 2, 3, 4, 6, and 9 when the module refuses the read. */
 VARNODE_API uint8_t kl01_read(uint32_t address, const uint8_t *channels, uint8_t count,
                               bool *values, uint8_t *size);
 VARNODE_API uint8_t kl02_read(uint32_t address, const uint8_t *channels, uint8_t count,
                               bool *values, uint8_t *size);
 
 /* ---- KS01 / KS02 digital outputs (8 channels) ------------------------- */
+/* count: 1 to 8 channels, each 1 to 8. */
 
-/* Switches each listed output on (non-zero) or off. Codes: 0, 2, 3, 4, 6. */
+/* Switches each listed output on (non-zero) or off (request 0x0100 /
+ * 0x0A00); value_count == count.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t ks01_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
 VARNODE_API uint8_t ks02_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
-/* Reads one measured value per listed KS01 channel, unscaled.
- * *size: capacity on entry (>= count), count on success. Codes: 0, 2, 3, 4, 6. */
+/* Reads one measured value per listed KS01 channel (request 0x0101) into
+ * values, in your order, unscaled; its meaning is the module's.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t ks01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);
 
 /* ---- QU01 counter (4 channels) ---------------------------------------- */
+/* count: 0 to 4 channels, each 1 to 4. An empty list is sent as such; what
+ * the module makes of it is its own business. */
 
-/* Enable, disable or clear the listed counters. Codes: 0, 2, 3, 4, 6. */
+/* Enable, disable or clear the listed counters (requests 0x0701, 0x0700,
+ * 0x0704). Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t qu01_enable(uint32_t address, const uint8_t *channels, uint8_t count);
 VARNODE_API uint8_t qu01_disable(uint32_t address, const uint8_t *channels, uint8_t count);
 VARNODE_API uint8_t qu01_clear(uint32_t address, const uint8_t *channels, uint8_t count);
-/* Sets the counting mode of each listed counter (one mode byte each). */
+/* Sets the mode (0 to 3) of each listed counter (request 0x0705);
+ * mode_count == count.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t qu01_set_mode(uint32_t address, const uint8_t *channels, uint8_t count,
                                   const uint8_t *modes, uint8_t mode_count);
-/* Reads each listed counter into values (your order) and the module's
- * reference value. *size: capacity on entry (>= count), count on success. */
+/* Reads each listed counter (request 0x0702) into values, in your order,
+ * and the 64-bit reference value the module sends ahead of the counts, its
+ * bits unchanged.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t qu01_read(uint32_t address, const uint8_t *channels, uint8_t count,
                               int64_t *values, uint8_t *size, int64_t *reference);
 
@@ -205,7 +227,9 @@ VARNODE_API uint8_t re01_measure(uint32_t address, const uint8_t *channels, uint
 
 /* ---- WE01 voltage output (8 channels) --------------------------------- */
 
-/* Sets the output value of each listed channel, sent unchanged.
+/* Sets the output value of each listed channel (request 0x0800; count 1 to
+ * 8, channels 1 to 8, value_count == count), sent unchanged: no scaling, no
+ * range check.
  * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t we01_control(uint32_t address, const uint8_t *channels, uint8_t count,
                                  const float *values, uint8_t value_count);
