@@ -72,18 +72,26 @@ VARNODE_API uint8_t get_driver(char *vendor, uint32_t *vendor_size,
 
 /* ---- Device management ----------------------------------------------- */
 
-/* Broadcasts an identity request on every local IPv4 interface.
+/* Broadcasts an identity request (5) on every local IPv4 interface. A module
+ * is reported by the address in its identity, not by where the reply came
+ * from; replies that do not decode are ignored.
  * serial_count == 0: lists every module that answers within 1000 ms, sorted
- *   by address, each once; finding none is success with *size = 0.
- * serial_count > 0: finds the address of each given serial number, in your
- *   order; returns as soon as all answered, else VARNODE_NOT_FOUND.
- * *size: capacity of `addresses` on entry, entries written on success. */
+ *   by address, each once; always takes the whole 1000 ms; finding none is
+ *   success with *size = 0.
+ * serial_count > 0: the address of each given serial number, in your order
+ *   (a number listed twice is reported twice); returns as soon as the last
+ *   one answered, else VARNODE_NOT_FOUND after 1000 ms. A requested module
+ *   that reports 0.0.0.0 or 255.255.255.255 gives VARNODE_PARAMETER.
+ * *size: capacity of `addresses` on entry, entries written on success.
+ * Codes: 0, 3, 4, 5. */
 VARNODE_API uint8_t find(uint32_t *addresses, uint32_t *size,
                          const uint32_t *serial_numbers, uint32_t serial_count);
 
-/* Identity of one module (request 5, reply 6). Each text comes as a buffer
- * and an in/out size; dates are days since 0000-01-01; addresses in host
- * order; mac_address receives 6 bytes. Codes: 0, 2, 3, 4, 6. */
+/* Identity of one module (request 5, reply 6), its fields named after their
+ * tags. Each text comes as a buffer and an in/out size; dates are days since
+ * 0000-01-01 (0 when the module sent none); addresses in host order;
+ * mac_address receives 6 bytes. An identity without text_1, text_2, text_3
+ * or a non-zero serial number gives VARNODE_FAILED. Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t get_info(uint32_t address,
                              char *text_1, uint32_t *text_1_size,
                              char *text_2, uint32_t *text_2_size,
@@ -104,11 +112,13 @@ VARNODE_API uint8_t get_info(uint32_t address,
                              char *text_24, uint32_t *text_24_size,
                              char *text_25, uint32_t *text_25_size);
 
-/* Status items of one module (request 7, reply 8), in ascending name order.
+/* Status items of one module (request 7, reply 8), in ascending byte order
+ * of their names, one item per name (the first sent).
  * names, texts_2, texts_3: tab-separated lists (every item, cut only by each
  * list's own capacity). The four float arrays get one entry per item up to
- * *size. *ok = 1 when every item's value lies within its limits.
- * Codes: 0, 2, 3, 4, 6. */
+ * *size; a number the module did not send for an item is NaN. *ok = 1 when
+ * every item sent was in range: a NaN limit imposes nothing, a missing or
+ * NaN value fails any limit that is a number. Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t get_status(uint32_t address,
                                char *names, uint32_t *names_size,
                                char *texts_2, uint32_t *texts_2_size,

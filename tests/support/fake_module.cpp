@@ -36,8 +36,10 @@ IP::Address unique_loopback() {
   return IP::Address((127u << 24) | (second << 16) | (third << 8) | fourth);
 }
 
-FakeModule::FakeModule(Script script, IP::Address address)
-    : address_(address), socket_(address, DCP::port), script_(std::move(script)), thread_([this] { run(); }) {}
+FakeModule::FakeModule(Script script, IP::Address address) : FakeModule(std::move(script), address, address) {}
+
+FakeModule::FakeModule(Script script, IP::Address address, IP::Address bind)
+    : address_(address), socket_(bind, DCP::port), script_(std::move(script)), thread_([this] { run(); }) {}
 
 FakeModule::~FakeModule() {
   {
