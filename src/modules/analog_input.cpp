@@ -130,6 +130,9 @@ Measurement AnalogInput<Family>::measure(const std::set<std::uint8_t>& channels,
 // report success with a hole in the data.
 template <std::uint8_t Family>
 Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const {
+  // The buffer is made before the request goes out: touching 32 MB takes
+  // long enough for the first chunks to overflow the receive queue.
+  Bytes buffer(size);
   const IP::Address address = device_.address();
   const std::uint32_t id = DCP::next_transaction_id();
   const DCP::SocketPool::Lease lease = DCP::socket_pool().lease();
@@ -139,7 +142,6 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
     throw Device::Exception::Network{};
   }
 
-  Bytes buffer(size);
   ArrivedChunks arrived;
   std::size_t remaining = size;
   std::uint64_t deadline = current_milliseconds() + device_.timeout();
