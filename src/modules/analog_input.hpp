@@ -73,7 +73,7 @@ class AnalogInput {
   void set_frequency(std::uint16_t setting) const;
   void stop() const;
   // One request answered by a stream of chunks placed by offset. The
-  // time-out restarts with every chunk that brings new bytes.
+  // time-out restarts with every chunk but an exact repeat of an earlier one.
   Measurement measure(const std::set<std::uint8_t>& channels, std::uint32_t samples, float frequency) const;
 
  private:

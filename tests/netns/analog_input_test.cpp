@@ -86,6 +86,22 @@ Step chunk(std::uint32_t offset, std::uint32_t length, unsigned delay_ms = 0) {
   return chunk_of(offset, Bytes(all.begin() + offset, all.begin() + offset + length), delay_ms);
 }
 
+struct Taken {
+  std::uint8_t result;
+  std::vector<float> values;
+};
+
+// Channels {1, 3}, two samples, in the module's own order.
+Taken take(const FakeModule& fake, decltype(&ra01_measure) measure = ra01_measure) {
+  const std::uint8_t channels[] = {1, 3};
+  std::vector<float> values(4);
+  std::uint32_t size = 4;
+  const std::uint8_t result = measure(fake.host(), channels, 2, 2, 100.0f, values.data(), &size);
+  return {result, values};
+}
+
+const std::vector<float> abcd{a, b, c, d};
+
 struct StreamCase {
   const char* name;
   std::vector<Step> steps;
@@ -164,31 +180,27 @@ TEST_F(Stream, StraysAreIgnored) {
                        test::raw({0x04, 0x01, 0x00}), test::answer(r, 0x0401, data)};
   });
   ASSERT_EQ(set_timeout(fake->host(), 1000), 0);
-  const std::uint8_t channels[] = {1, 3};
-  float values[4] = {};
-  std::uint32_t size = 4;
-  EXPECT_EQ(ra01_measure(fake->host(), channels, 2, 2, 100.0f, values, &size), 0);
-  EXPECT_EQ(std::vector(values, values + 4), (std::vector{a, b, c, d}));
+  const Taken taken = take(*fake);
+  EXPECT_EQ(taken.result, 0);
+  EXPECT_EQ(taken.values, abcd);
 }
 
 TEST_F(Stream, VoltageModuleUsesItsOwnCodes) {
   auto fake = module({chunk(0, 8), chunk(8, 8)});
   ASSERT_EQ(set_timeout(fake->host(), 300), 0);
-  const std::uint8_t channels[] = {1, 3};
-  float values[4] = {};
-  std::uint32_t size = 4;
-  EXPECT_EQ(re01_measure(fake->host(), channels, 2, 2, 100.0f, values, &size), 0);
-  EXPECT_EQ(std::vector(values, values + 4), (std::vector{a, b, c, d}));
-  auto requests = fake->requests();
+  const Taken taken = take(*fake, re01_measure);
+  EXPECT_EQ(taken.result, 0);
+  EXPECT_EQ(taken.values, abcd);
+  const auto requests = fake->requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].code, 0x0900);
 
   fake.reset();  // frees the module's address for the next one
   fake = module({Step{0x0405, {}}});
-  EXPECT_EQ(re01_measure(fake->host(), channels, 2, 2, 100.0f, values, &size), 7);
+  EXPECT_EQ(take(*fake, re01_measure).result, 7);
   // The current module's data code is just another code to the voltage module.
   fake->script([](const Request& r) { return std::vector{test::answer(r, 0x0401, Bytes(20, 0))}; });
-  EXPECT_EQ(re01_measure(fake->host(), channels, 2, 2, 100.0f, values, &size), 2);
+  EXPECT_EQ(take(*fake, re01_measure).result, 2);
 }
 
 // With a time-out of 500 ms, the stream below lasts 1.5 s: only chunks that
@@ -197,20 +209,14 @@ TEST_F(Stream, EmptyChunksRestartTheTimeOut) {
   const auto fake = module({chunk(0, 8), chunk_of(0, {}, 300), chunk_of(8, {}, 300), chunk_of(8, {}, 300),
                             chunk_of(16, {}, 300), chunk(8, 8, 300)});
   ASSERT_EQ(set_timeout(fake->host(), 500), 0);
-  const std::uint8_t channels[] = {1, 3};
-  float values[4] = {};
-  std::uint32_t size = 4;
-  EXPECT_EQ(ra01_measure(fake->host(), channels, 2, 2, 100.0f, values, &size), 0);
+  EXPECT_EQ(take(*fake).result, 0);
 }
 
 TEST_F(Stream, RepeatsDoNotRestartTheTimeOut) {
   const auto fake = module({chunk(0, 8), chunk(0, 8, 300), chunk(0, 8, 300), chunk(0, 8, 300),
                             chunk(0, 8, 300), chunk(8, 8, 300)});
   ASSERT_EQ(set_timeout(fake->host(), 500), 0);
-  const std::uint8_t channels[] = {1, 3};
-  float values[4] = {};
-  std::uint32_t size = 4;
-  EXPECT_EQ(ra01_measure(fake->host(), channels, 2, 2, 100.0f, values, &size), 6);
+  EXPECT_EQ(take(*fake).result, 6);
 }
 
 TEST_F(Stream, FrequencyIsSentAsGiven) {
