@@ -228,8 +228,9 @@ VARNODE_API uint8_t re01_stop(uint32_t address);
  * `frequency` Hz (6 to 3000 when samples > 1). values[s * count + i] is
  * sample s of channels[i]; *size: capacity in floats on entry (>= count *
  * samples), count * samples on success. The time-out restarts with every
- * chunk received. Loopback and broadcast addresses are refused with
- * VARNODE_NETWORK. Codes: 0 to 9 but 5. */
+ * chunk received; an exact repeat of a chunk is dropped (and does not
+ * restart it), any other overlap fails with VARNODE_FAILED. Loopback and
+ * broadcast addresses are refused with VARNODE_NETWORK. Codes: 0 to 9 but 5. */
 VARNODE_API uint8_t ra01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  uint32_t samples, float frequency, float *values, uint32_t *size);
 VARNODE_API uint8_t re01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
