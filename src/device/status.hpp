@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <map>
 
@@ -26,11 +28,22 @@ struct Device::StatusItem {
   static bool within(float value, float lower_limit, float upper_limit);
 };
 
+// Byte-wise order of names, a shorter name first when it is a prefix of the
+// other. Spelled out because GCC 12 at -O3 warns falsely on the standard
+// library's own comparison of byte vectors.
+struct ByteOrder {
+  bool operator()(const Bytes& a, const Bytes& b) const {
+    const std::size_t common = std::min(a.size(), b.size());
+    const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+    return order < 0 || (order == 0 && a.size() < b.size());
+  }
+};
+
 // The payload of the status reply (code 8): the items by name, and whether
 // all of them were in range.
 struct Device::Status {
   bool ok = true;
-  std::map<Bytes, StatusItem> items;
+  std::map<Bytes, StatusItem, ByteOrder> items;
 
   Status() = default;
   // Each item is a group of elements led by a tag-1 name. Throws
