@@ -65,7 +65,6 @@ const std::vector<ExchangeCase> exchanges = {
     {"SetSensorSilent", set_sensor({1}, {8}), {0x0609, {0x01, 0x08}}, std::nullopt, 6, ""},
     {"SetFrequency3000", set_frequency(3000), {0x0608, {0x0B, 0xB8}}, {{1, {}}}, 0, ""},
     {"SetFrequency1500", set_frequency(1500), {0x0608, {0x05, 0xDC}}, {{1, {}}}, 0, ""},
-    {"SetFrequency6", set_frequency(6), {0x0608, {0x00, 0x06}}, {{1, {}}}, 0, ""},
     {"SetFrequencyAckWithPayload", set_frequency(50), {0x0608, {0x00, 0x32}}, {{1, {0}}}, 2, ""},
 };
 

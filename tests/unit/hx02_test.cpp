@@ -65,7 +65,6 @@ const std::vector<ExchangeCase> exchanges = {
     {"SetSensorOtherCode", set_sensor({1}, {{1}}), sent(1, five, zero, hundred_ohms), {{0x0202, {}}}, 2, ""},
     {"SetSensorSilent", set_sensor({1}, {{1}}), sent(1, five, zero, hundred_ohms), std::nullopt, 6, ""},
     {"SetFrequency1500", set_frequency(1500), {0x0208, {0x05, 0xDC}}, {{1, {}}}, 0, ""},
-    {"SetFrequency12", set_frequency(12), {0x0208, {0x00, 0x0C}}, {{1, {}}}, 0, ""},
     {"SetFrequencyOtherCode", set_frequency(12), {0x0208, {0x00, 0x0C}}, {{2, {}}}, 2, ""},
     {"MeasureInCallerOrder", measure({4, 2}, 2), measure_24, {{0x0201, two_and_four}}, 0, "2: -3 1.5"},
     {"MeasureInChannelOrder", measure({2, 4}, 3), measure_24, {{0x0201, two_and_four}}, 0, "2: 1.5 -3 -77"},
