@@ -246,30 +246,66 @@ VARNODE_API uint8_t we01_control(uint32_t address, const uint8_t *channels, uint
                                  const float *values, uint8_t value_count);
 
 /* ---- HX01 thermocouple module (8 channels) ---------------------------- */
+/* count: 1 to 8 channels, each 1 to 8.
+ * Sensor codes: 0 none, 1 voltage input (volts, unconverted), 2 to 14 the
+ * thermocouple types B, C, D, E, G, J, K, M, N, P, R, S, T (kelvin). */
 
-/* Chooses each listed channel's thermocouple type by sensor code. */
+/* Chooses each listed channel's sensor code (request 0x0609);
+ * sensor_count == count, codes 0 to 14.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx01_set_sensor(uint32_t address, const uint8_t *channels, uint8_t count,
                                     const uint8_t *sensors, uint8_t sensor_count);
-/* Frequency setting of the module's converter. */
+/* Sets the converter's sampling frequency (request 0x0608): one of 6, 12,
+ * 25, 50, 100, 200, 400, 800, 1500, 3000.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx01_set_frequency(uint32_t address, uint16_t frequency);
-/* Measures each listed channel, cold-junction compensated, in kelvin.
- * *size: capacity on entry (>= count), count on success. */
+/* Measures each listed channel (request 0x0600) into values, in your order:
+ * thermocouples in kelvin, compensated for the module's cold junction, with
+ * the sensor code the module reports for the channel. A thermocouple voltage
+ * beyond its table gives -INFINITY or +INFINITY for that channel.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0; 2 when the reply is malformed, a channel has no sensor, the cold
+ * junction lies outside the thermocouple's table, or a value would be NaN;
+ * 3, 4, 6; 9 when the module refuses the measurement. */
 VARNODE_API uint8_t hx01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);
 
 /* ---- HX02 platinum / diode / PTC module (4 channels) ------------------ */
+/* count: 1 to 4 channels, each 1 to 4.
+ * Sensor codes: 0 none, 1 voltage input (volts, unconverted), 2 platinum
+ * resistance thermometer, 3 and 4 silicon diode curves, 5 and 7 PTC
+ * 1000 ohms at 25 C, 6 and 8 PTC 2000 ohms at 25 C, 9 PTC 1000 ohms at 25 C
+ * up to 180 C, 10 PTC 1000 ohms at 100 C. */
 
-/* Chooses each listed channel's sensor, range, excitation current and
- * nominal value; entry i of every array belongs to channels[i]. */
+/* Sets each listed channel's sensor (request 0x0209); entry i of every array
+ * belongs to channels[i] and every count equals count.
+ *  sensors:  codes 0 to 10.
+ *  ranges:   0.5, 1, 2.5 or 5 V, or NaN to choose by code (a platinum
+ *            thermometer gets the smallest range that holds its voltage at
+ *            the top of its table).
+ *  currents: 0, 0.00001 or 0.001 A, or NaN to choose by code (0 for codes 0
+ *            and 1, 0.00001 for the diodes, 0.001 otherwise); 0 is refused
+ *            for codes 2 to 10.
+ *  nominals: R0 of a platinum thermometer, 1 to 1000 ohms, checked for
+ *            every code.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx02_set_sensor(uint32_t address, const uint8_t *channels, uint8_t count,
                                     const uint8_t *sensors, uint8_t sensor_count,
                                     const float *ranges, uint8_t range_count,
                                     const float *currents, uint8_t current_count,
                                     const float *nominals, uint8_t nominal_count);
-/* Frequency setting of the module's converter. */
+/* Sets the converter's sampling frequency (request 0x0208): one of 6, 12,
+ * 25, 50, 100, 200, 400, 800, 1500, 3000.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx02_set_frequency(uint32_t address, uint16_t frequency);
-/* Measures each listed channel in kelvin. *size: capacity on entry
- * (>= count), count on success. */
+/* Measures each listed channel (request 0x0200) into values, in your order,
+ * in kelvin, with the configuration the module reports for the channel. A
+ * reading beyond its sensor's table gives -INFINITY or +INFINITY for that
+ * channel (for a diode, a higher voltage is colder).
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0; 2 when the reply is malformed, a channel has no sensor, no
+ * current or an open range or current, or a value would be NaN; 3, 4, 6; 9
+ * when the module refuses the measurement. */
 VARNODE_API uint8_t hx02_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);
 
