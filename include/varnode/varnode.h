@@ -261,11 +261,13 @@ VARNODE_API uint8_t hx01_set_sensor(uint32_t address, const uint8_t *channels, u
 VARNODE_API uint8_t hx01_set_frequency(uint32_t address, uint16_t frequency);
 /* Measures each listed channel (request 0x0600) into values, in your order:
  * thermocouples in kelvin, compensated for the module's cold junction, with
- * the sensor code the module reports for the channel. A thermocouple voltage
- * beyond its table gives -INFINITY or +INFINITY for that channel.
+ * the sensor code the module reports for the channel; a channel set as a
+ * voltage input gives its voltage as sent. A thermocouple voltage beyond its
+ * table gives -INFINITY or +INFINITY for that channel.
  * *size: capacity on entry (>= count), count on success.
  * Codes: 0; 2 when the reply is malformed, a channel has no sensor, the cold
- * junction lies outside the thermocouple's table, or a value would be NaN;
+ * junction lies outside the thermocouple's table, or a temperature would be
+ * NaN;
  * 3, 4, 6; 9 when the module refuses the measurement. */
 VARNODE_API uint8_t hx01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);
@@ -301,10 +303,12 @@ VARNODE_API uint8_t hx02_set_frequency(uint32_t address, uint16_t frequency);
 /* Measures each listed channel (request 0x0200) into values, in your order,
  * in kelvin, with the configuration the module reports for the channel. A
  * reading beyond its sensor's table gives -INFINITY or +INFINITY for that
- * channel (for a diode, a higher voltage is colder).
+ * channel (for a diode, a higher voltage is colder); a voltage input gives
+ * its voltage as sent.
  * *size: capacity on entry (>= count), count on success.
  * Codes: 0; 2 when the reply is malformed, a channel has no sensor, no
- * current or an open range or current, or a value would be NaN; 3, 4, 6; 9
+ * current or an open range or current, or a temperature would be NaN; 3, 4,
+ * 6; 9
  * when the module refuses the measurement. */
 VARNODE_API uint8_t hx02_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);

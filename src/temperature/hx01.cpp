@@ -36,7 +36,8 @@ void HX01::Sensor::set_code(std::uint8_t code) {
 
 float HX01::Sensor::convert(float voltage, float cold_junction) const {
   if (code_ == no_sensor) throw Device::Exception::Failed{};
-  if (code_ == voltage_input) return measurement::measured(voltage);
+  // A voltage input is raw data, handed on as the module sent it.
+  if (code_ == voltage_input) return voltage;
   const Spline<float>& to_voltage = Sensors::thermocouple_voltage().at(code_);
   if (cold_junction < to_voltage.first_knot() || cold_junction > to_voltage.last_knot())
     throw Device::Exception::Failed{};

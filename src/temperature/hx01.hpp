@@ -37,7 +37,7 @@ class HX01 {
     // temperature in kelvin: a compensated temperature in kelvin, or for a
     // voltage input the voltage itself. A voltage off the thermocouple's
     // table gives the infinity on that side; no sensor, a cold junction
-    // outside the table, or a NaN anywhere fails with Device::Exception::Failed.
+    // outside the table, or a NaN temperature fails with Device::Exception::Failed.
     float convert(float voltage, float cold_junction) const;
 
    private:

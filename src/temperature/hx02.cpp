@@ -101,7 +101,8 @@ float HX02::Sensor::convert(float reading) const {
   if (type_ == no_sensor) throw Device::Exception::Failed{};
   if (type_ != voltage_input && current_ == no_current) throw Device::Exception::Failed{};
   if (std::isnan(range_) || std::isnan(current_)) throw Device::Exception::Failed{};
-  if (type_ == voltage_input) return measurement::measured(reading);
+  // A voltage input is raw data, handed on as the module sent it.
+  if (type_ == voltage_input) return reading;
   const float x = type_ == platinum ? reading / (current_ * nominal_) : reading;
   return measurement::measured(measurement::within_table(Sensors::sensor_temperature().at(type_), x));
 }

@@ -56,7 +56,7 @@ class HX02 {
 
     // The reading in kelvin (volts for a voltage input). A reading off the
     // sensor's table gives the infinity on that side; no sensor, no
-    // current, an open range or current, or a NaN reading fails with
+    // current, an open range or current, or a NaN temperature fails with
     // Device::Exception::Failed.
     float convert(float reading) const;
 

@@ -30,7 +30,7 @@ void judge(std::uint16_t reply, const Bytes& payload, std::uint16_t accepted, st
 // without inventing a temperature.
 float within_table(const Spline<float>& spline, float x);
 
-// A NaN is never passed off as a measurement: it fails the call.
+// A NaN is never passed off as a temperature: it fails the call.
 float measured(float value);
 
 }  // namespace varnode::measurement

@@ -86,7 +86,12 @@ const std::vector<ExchangeCase> exchanges = {
     failed_report("MeasureOpenCurrent", {1, 5.0f, nan, 100}),
     failed_report("MeasureNoSensor", {0, 5.0f, 0.0f, 100}),
     failed_report("MeasurePlatinumWithoutCurrent", {2, 0.5f, 0.0f, 100}, 0.1385f),
-    failed_report("MeasureNaNReading", voltage, nan),
+    {"MeasureNaNVoltagePassesRaw",
+     measure({2, 4}, 2),
+     measure_24,
+     {{0x0201, joined({hx02_channel(voltage, 1.5f), hx02_channel(voltage, nan)})}},
+     0,
+     "2: 1.5 nan"},
 };
 
 const Config platinum{2, nan, nan, 100};
