@@ -72,18 +72,26 @@ VARNODE_API uint8_t get_driver(char *vendor, uint32_t *vendor_size,
 
 /* ---- Device management ----------------------------------------------- */
 
-/* Broadcasts an identity request on every local IPv4 interface.
+/* Broadcasts an identity request (5) on every local IPv4 interface. A module
+ * is reported by the address in its identity, not by where the reply came
+ * from; replies that do not decode are ignored.
  * serial_count == 0: lists every module that answers within 1000 ms, sorted
- *   by address, each once; finding none is success with *size = 0.
- * serial_count > 0: finds the address of each given serial number, in your
- *   order; returns as soon as all answered, else VARNODE_NOT_FOUND.
- * *size: capacity of `addresses` on entry, entries written on success. */
+ *   by address, each once; always takes the whole 1000 ms; finding none is
+ *   success with *size = 0.
+ * serial_count > 0: the address of each given serial number, in your order
+ *   (a number listed twice is reported twice); returns as soon as the last
+ *   one answered, else VARNODE_NOT_FOUND after 1000 ms. A requested module
+ *   that reports 0.0.0.0 or 255.255.255.255 gives VARNODE_PARAMETER.
+ * *size: capacity of `addresses` on entry, entries written on success.
+ * Codes: 0, 3, 4, 5. */
 VARNODE_API uint8_t find(uint32_t *addresses, uint32_t *size,
                          const uint32_t *serial_numbers, uint32_t serial_count);
 
-/* Identity of one module (request 5, reply 6). Each text comes as a buffer
- * and an in/out size; dates are days since 0000-01-01; addresses in host
- * order; mac_address receives 6 bytes. Codes: 0, 2, 3, 4, 6. */
+/* Identity of one module (request 5, reply 6), its fields named after their
+ * tags. Each text comes as a buffer and an in/out size; dates are days since
+ * 0000-01-01 (0 when the module sent none); addresses in host order;
+ * mac_address receives 6 bytes. An identity without text_1, text_2, text_3
+ * or a non-zero serial number gives VARNODE_FAILED. Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t get_info(uint32_t address,
                              char *text_1, uint32_t *text_1_size,
                              char *text_2, uint32_t *text_2_size,
@@ -104,11 +112,13 @@ VARNODE_API uint8_t get_info(uint32_t address,
                              char *text_24, uint32_t *text_24_size,
                              char *text_25, uint32_t *text_25_size);
 
-/* Status items of one module (request 7, reply 8), in ascending name order.
+/* Status items of one module (request 7, reply 8), in ascending byte order
+ * of their names, one item per name (the first sent).
  * names, texts_2, texts_3: tab-separated lists (every item, cut only by each
  * list's own capacity). The four float arrays get one entry per item up to
- * *size. *ok = 1 when every item's value lies within its limits.
- * Codes: 0, 2, 3, 4, 6. */
+ * *size; a number the module did not send for an item is NaN. *ok = 1 when
+ * every item sent was in range: a NaN limit imposes nothing, a missing or
+ * NaN value fails any limit that is a number. Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t get_status(uint32_t address,
                                char *names, uint32_t *names_size,
                                char *texts_2, uint32_t *texts_2_size,
@@ -140,47 +150,69 @@ VARNODE_API uint8_t get_timeout(uint32_t address, uint16_t *timeout);
 VARNODE_API uint8_t set_timeout(uint32_t address, uint16_t timeout);
 
 /* ---- KL01 / KL02 digital I/O (8 channels) ----------------------------- */
+/* KL02 takes the same arguments and gives the same results as KL01.
+ * count: 1 to 8 channels, each 1 to 8; the flag and value arrays hold one
+ * entry per channel (direction_count, value_count == count). */
 
-/* Sets the direction flag of each listed channel. Codes: 0, 2, 3, 4, 6. */
+/* Sets each listed channel's direction bit (request 0x0300 / 0x0B00), set
+ * when its flag is non-zero; which direction that selects is the module's
+ * convention. Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t kl01_set_direction(uint32_t address, const uint8_t *channels, uint8_t count,
                                        const bool *directions, uint8_t direction_count);
 VARNODE_API uint8_t kl02_set_direction(uint32_t address, const uint8_t *channels, uint8_t count,
                                        const bool *directions, uint8_t direction_count);
-/* Writes the level of each listed channel. Codes: 0, 2, 3, 4, 6, 9. */
+/* Sets the level bit of each listed channel (request 0x0302 / 0x0B02), set
+ * when its value is non-zero.
+ * Codes: 0, 2, 3, 4, 6, and 9 when the module refuses the write. */
 VARNODE_API uint8_t kl01_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
 VARNODE_API uint8_t kl02_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
-/* Reads the level of each listed channel into values (your order);
- * *size: capacity on entry (>= count), count on success. Codes: 0, 2, 3, 4, 6, 9. */
+/* Reads the level of each listed channel (request 0x0301 / 0x0B01) into
+ * values, in your order, as 0 or 1.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0, 2, 3, 4, 6, and 9 when the module refuses the read. */
 VARNODE_API uint8_t kl01_read(uint32_t address, const uint8_t *channels, uint8_t count,
                               bool *values, uint8_t *size);
 VARNODE_API uint8_t kl02_read(uint32_t address, const uint8_t *channels, uint8_t count,
                               bool *values, uint8_t *size);
 
 /* ---- KS01 / KS02 digital outputs (8 channels) ------------------------- */
+/* count: 1 to 8 channels, each 1 to 8. */
 
-/* Switches each listed output on (non-zero) or off. Codes: 0, 2, 3, 4, 6. */
+/* Switches each listed output on (non-zero) or off (request 0x0100 /
+ * 0x0A00); value_count == count.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t ks01_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
 VARNODE_API uint8_t ks02_write(uint32_t address, const uint8_t *channels, uint8_t count,
                                const bool *values, uint8_t value_count);
-/* Reads one measured value per listed KS01 channel, unscaled.
- * *size: capacity on entry (>= count), count on success. Codes: 0, 2, 3, 4, 6. */
+/* Reads one measured value per listed KS01 channel (request 0x0101) into
+ * values, in your order, unscaled; its meaning is the module's.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t ks01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);
 
 /* ---- QU01 counter (4 channels) ---------------------------------------- */
+/* count: 0 to 4 channels, each 1 to 4. An empty list is sent as such; what
+ * the module makes of it is its own business. */
 
-/* Enable, disable or clear the listed counters. Codes: 0, 2, 3, 4, 6. */
+/* Enable, disable or clear the listed counters (requests 0x0701, 0x0700,
+ * 0x0704). Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t qu01_enable(uint32_t address, const uint8_t *channels, uint8_t count);
 VARNODE_API uint8_t qu01_disable(uint32_t address, const uint8_t *channels, uint8_t count);
 VARNODE_API uint8_t qu01_clear(uint32_t address, const uint8_t *channels, uint8_t count);
-/* Sets the counting mode of each listed counter (one mode byte each). */
+/* Sets the mode (0 to 3) of each listed counter (request 0x0705);
+ * mode_count == count.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t qu01_set_mode(uint32_t address, const uint8_t *channels, uint8_t count,
                                   const uint8_t *modes, uint8_t mode_count);
-/* Reads each listed counter into values (your order) and the module's
- * reference value. *size: capacity on entry (>= count), count on success. */
+/* Reads each listed counter (request 0x0702) into values, in your order,
+ * and the 64-bit reference value the module sends ahead of the counts, its
+ * bits unchanged.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t qu01_read(uint32_t address, const uint8_t *channels, uint8_t count,
                               int64_t *values, uint8_t *size, int64_t *reference);
 
@@ -196,8 +228,9 @@ VARNODE_API uint8_t re01_stop(uint32_t address);
  * `frequency` Hz (6 to 3000 when samples > 1). values[s * count + i] is
  * sample s of channels[i]; *size: capacity in floats on entry (>= count *
  * samples), count * samples on success. The time-out restarts with every
- * chunk received. Loopback and broadcast addresses are refused with
- * VARNODE_NETWORK. Codes: 0 to 9 but 5. */
+ * chunk received; an exact repeat of a chunk is dropped (and does not
+ * restart it), any other overlap fails with VARNODE_FAILED. Loopback and
+ * broadcast addresses are refused with VARNODE_NETWORK. Codes: 0 to 9 but 5. */
 VARNODE_API uint8_t ra01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  uint32_t samples, float frequency, float *values, uint32_t *size);
 VARNODE_API uint8_t re01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
@@ -205,36 +238,78 @@ VARNODE_API uint8_t re01_measure(uint32_t address, const uint8_t *channels, uint
 
 /* ---- WE01 voltage output (8 channels) --------------------------------- */
 
-/* Sets the output value of each listed channel, sent unchanged.
+/* Sets the output value of each listed channel (request 0x0800; count 1 to
+ * 8, channels 1 to 8, value_count == count), sent unchanged: no scaling, no
+ * range check.
  * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t we01_control(uint32_t address, const uint8_t *channels, uint8_t count,
                                  const float *values, uint8_t value_count);
 
 /* ---- HX01 thermocouple module (8 channels) ---------------------------- */
+/* count: 1 to 8 channels, each 1 to 8.
+ * Sensor codes: 0 none, 1 voltage input (volts, unconverted), 2 to 14 the
+ * thermocouple types B, C, D, E, G, J, K, M, N, P, R, S, T (kelvin). */
 
-/* Chooses each listed channel's thermocouple type by sensor code. */
+/* Chooses each listed channel's sensor code (request 0x0609);
+ * sensor_count == count, codes 0 to 14.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx01_set_sensor(uint32_t address, const uint8_t *channels, uint8_t count,
                                     const uint8_t *sensors, uint8_t sensor_count);
-/* Frequency setting of the module's converter. */
+/* Sets the converter's sampling frequency (request 0x0608): one of 6, 12,
+ * 25, 50, 100, 200, 400, 800, 1500, 3000.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx01_set_frequency(uint32_t address, uint16_t frequency);
-/* Measures each listed channel, cold-junction compensated, in kelvin.
- * *size: capacity on entry (>= count), count on success. */
+/* Measures each listed channel (request 0x0600) into values, in your order:
+ * thermocouples in kelvin, compensated for the module's cold junction, with
+ * the sensor code the module reports for the channel; a channel set as a
+ * voltage input gives its voltage as sent. A thermocouple voltage beyond its
+ * table gives -INFINITY or +INFINITY for that channel.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0; 2 when the reply is malformed, a channel has no sensor, the cold
+ * junction lies outside the thermocouple's table, or a temperature would be
+ * NaN;
+ * 3, 4, 6; 9 when the module refuses the measurement. */
 VARNODE_API uint8_t hx01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);
 
 /* ---- HX02 platinum / diode / PTC module (4 channels) ------------------ */
+/* count: 1 to 4 channels, each 1 to 4.
+ * Sensor codes: 0 none, 1 voltage input (volts, unconverted), 2 platinum
+ * resistance thermometer, 3 and 4 silicon diode curves, 5 and 7 PTC
+ * 1000 ohms at 25 C, 6 and 8 PTC 2000 ohms at 25 C, 9 PTC 1000 ohms at 25 C
+ * up to 180 C, 10 PTC 1000 ohms at 100 C. */
 
-/* Chooses each listed channel's sensor, range, excitation current and
- * nominal value; entry i of every array belongs to channels[i]. */
+/* Sets each listed channel's sensor (request 0x0209); entry i of every array
+ * belongs to channels[i] and every count equals count.
+ *  sensors:  codes 0 to 10.
+ *  ranges:   0.5, 1, 2.5 or 5 V, or NaN to choose by code (a platinum
+ *            thermometer gets the smallest range that holds its voltage at
+ *            the top of its table).
+ *  currents: 0, 0.00001 or 0.001 A, or NaN to choose by code (0 for codes 0
+ *            and 1, 0.00001 for the diodes, 0.001 otherwise); 0 is refused
+ *            for codes 2 to 10.
+ *  nominals: R0 of a platinum thermometer, 1 to 1000 ohms, checked for
+ *            every code.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx02_set_sensor(uint32_t address, const uint8_t *channels, uint8_t count,
                                     const uint8_t *sensors, uint8_t sensor_count,
                                     const float *ranges, uint8_t range_count,
                                     const float *currents, uint8_t current_count,
                                     const float *nominals, uint8_t nominal_count);
-/* Frequency setting of the module's converter. */
+/* Sets the converter's sampling frequency (request 0x0208): one of 6, 12,
+ * 25, 50, 100, 200, 400, 800, 1500, 3000.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx02_set_frequency(uint32_t address, uint16_t frequency);
-/* Measures each listed channel in kelvin. *size: capacity on entry
- * (>= count), count on success. */
+/* Measures each listed channel (request 0x0200) into values, in your order,
+ * in kelvin, with the configuration the module reports for the channel. A
+ * reading beyond its sensor's table gives -INFINITY or +INFINITY for that
+ * channel (for a diode, a higher voltage is colder); a voltage input gives
+ * its voltage as sent.
+ * *size: capacity on entry (>= count), count on success.
+ * Codes: 0; 2 when the reply is malformed, a channel has no sensor, no
+ * current or an open range or current, or a temperature would be NaN; 3, 4,
+ * 6; 9
+ * when the module refuses the measurement. */
 VARNODE_API uint8_t hx02_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);
 

@@ -24,6 +24,7 @@ class Device {
 
   struct Info;                  // identity, device/info.hpp
   struct Status;                // status items, device/status.hpp
+  struct StatusItem;
   class NetworkConfiguration;   // configure payload, device/configuration.hpp
 
   static constexpr std::uint16_t default_timeout = 1000;
@@ -42,6 +43,10 @@ class Device {
   std::uint16_t exchange(std::uint16_t code, Bytes& payload) const;
   // An exchange whose only good answer is code 1 with an empty payload.
   void acknowledged(std::uint16_t code, Bytes payload) const;
+  // An exchange whose answer must carry `reply_code` and a payload that
+  // decodes into a T; anything else is Exception::Failed.
+  template <class T>
+  T query(std::uint16_t code, std::uint16_t reply_code, Bytes payload = {}) const;
 
   void reset() const;
   void burn(const Bytes& data) const;
@@ -61,6 +66,16 @@ struct Device::Exception::Network : Device::Exception {};
 struct Device::Exception::NotFound : Device::Exception {};
 struct Device::Exception::Parameter : Device::Exception {};
 struct Device::Exception::Timeout : Device::Exception {};
+
+template <class T>
+T Device::query(std::uint16_t code, std::uint16_t reply_code, Bytes payload) const {
+  if (exchange(code, payload) != reply_code) throw Exception::Failed{};
+  try {
+    return T(DCP::View(payload));
+  } catch (const DCP::Exception&) {
+    throw Exception::Failed{};
+  }
+}
 
 // Per-address reply time-outs in milliseconds. The process-wide one lives
 // behind Device and is used under the library mutex.

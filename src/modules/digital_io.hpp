@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "device/device.hpp"
+#include "modules/channels.hpp"
 
 namespace varnode {
 
@@ -12,17 +13,35 @@ template <std::uint8_t Family>
 class DigitalIO {
  public:
   struct Exception : Device::Exception {
+    // The module refused a read or a write.
     struct Configuration;
   };
 
+  static constexpr Channel channel_count = 8;
+
   explicit DigitalIO(const Device& device) : device_(device) {}
 
+  // A set flag sets the channel's direction bit; what that selects is the
+  // module's own convention.
+  void set_direction(const ChannelMap<bool>& directions) const;
+  void write(const ChannelMap<bool>& levels) const;
+  // The level of exactly the requested channels.
+  ChannelMap<bool> read(const ChannelSet& channels) const;
+
  private:
+  static constexpr std::uint16_t code(std::uint8_t operation) {
+    return static_cast<std::uint16_t>((Family << 8) | operation);
+  }
+  [[noreturn]] static void refused(std::uint16_t reply, const Bytes& payload);
+
   Device device_;
 };
 
 template <std::uint8_t Family>
 struct DigitalIO<Family>::Exception::Configuration : DigitalIO<Family>::Exception {};
+
+extern template class DigitalIO<0x03>;
+extern template class DigitalIO<0x0B>;
 
 using KL01 = DigitalIO<0x03>;
 using KL02 = DigitalIO<0x0B>;

@@ -26,18 +26,29 @@ Reply answer(const Request& request, std::uint16_t code, Bytes payload) {
 Reply raw(Bytes datagram) { return Reply{std::move(datagram)}; }
 
 IP::Address unique_loopback() {
-  static std::atomic<std::uint32_t> next{1};
+  static std::atomic<std::uint32_t> next{0};
   const auto pid = static_cast<std::uint32_t>(varnode_getpid());
-  const std::uint32_t n = next++;
-  // 127.P.Q.R with P from the process id and Q.R counting; never .0 or .255.
-  const std::uint32_t second = 10 + pid % 200;
-  const std::uint32_t third = (n / 250) % 250 + 1;
-  const std::uint32_t fourth = n % 250 + 2;
-  return IP::Address((127u << 24) | (second << 16) | (third << 8) | fourth);
+  for (;;) {
+    const std::uint32_t n = next++;
+    // 127.P.Q.R with P from the process id and Q.R counting; never .0 or .255.
+    const std::uint32_t second = pid % 250 + 2;
+    const std::uint32_t third = (n / 250) % 250 + 1;
+    const std::uint32_t fourth = n % 250 + 2;
+    const IP::Address candidate((127u << 24) | (second << 16) | (third << 8) | fourth);
+    // Another test process may have drawn the same address; its module
+    // port would then be taken.
+    try {
+      UDP::Socket probe(candidate, DCP::port);
+      return candidate;
+    } catch (const UDP::Exception&) {
+    }
+  }
 }
 
-FakeModule::FakeModule(Script script, IP::Address address)
-    : address_(address), socket_(address, DCP::port), script_(std::move(script)), thread_([this] { run(); }) {}
+FakeModule::FakeModule(Script script, IP::Address address) : FakeModule(std::move(script), address, address) {}
+
+FakeModule::FakeModule(Script script, IP::Address address, IP::Address bind)
+    : address_(address), socket_(bind, DCP::port), script_(std::move(script)), thread_([this] { run(); }) {}
 
 FakeModule::~FakeModule() {
   {

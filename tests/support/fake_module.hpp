@@ -41,6 +41,11 @@ Reply raw(Bytes datagram);
 
 using Script = std::function<std::vector<Reply>(const Request&)>;
 
+// Answers every request with one reply of this code and payload.
+inline Script replying(std::uint16_t code, Bytes payload = {}) {
+  return [code, payload](const Request& request) { return std::vector{answer(request, code, payload)}; };
+}
+
 // A fresh loopback address per call, distinct across test processes too, so
 // that tests never share a module or a time-out entry.
 IP::Address unique_loopback();
@@ -48,6 +53,9 @@ IP::Address unique_loopback();
 class FakeModule {
  public:
   explicit FakeModule(Script script = {}, IP::Address address = unique_loopback());
+  // Listens on `bind` (0.0.0.0, to hear broadcasts) while `address` stays
+  // the module's own address, the one requests() sends its marker to.
+  FakeModule(Script script, IP::Address address, IP::Address bind);
   ~FakeModule();
   FakeModule(const FakeModule&) = delete;
   FakeModule& operator=(const FakeModule&) = delete;

@@ -60,28 +60,22 @@ void Socket::send(IP::Address destination, std::uint16_t port, const std::uint8_
 }
 
 IP::Address Socket::receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data) {
+  // poll rather than select: no limit on descriptor numbers.
+  pollfd ready{fd_of(handle_), POLLIN, 0};
+  int result;
+  do {
+    result = ::poll(&ready, 1, wait);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) throw Exception::Network{};
+  if (result == 0) throw Exception::Timeout{};
   data.resize(largest_datagram);
   sockaddr_in source{};
   socklen_t length = sizeof source;
-  // Try the queue first: while a stream is flowing this saves the readiness
-  // wait, and the outcomes are those of wait-then-read.
-  ssize_t received = ::recvfrom(fd_of(handle_), data.data(), data.size(), MSG_DONTWAIT,
-                                reinterpret_cast<sockaddr*>(&source), &length);
-  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    pollfd ready{fd_of(handle_), POLLIN, 0};
-    int result;
-    do {
-      result = ::poll(&ready, 1, wait);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) throw Exception::Network{};
-    if (result == 0) throw Exception::Timeout{};
-    length = sizeof source;
-    received = ::recvfrom(fd_of(handle_), data.data(), data.size(), MSG_DONTWAIT,
-                          reinterpret_cast<sockaddr*>(&source), &length);
-    // Readable but nothing to read (a datagram dropped for a bad checksum):
-    // the wait is over with nothing to show.
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) throw Exception::Timeout{};
-  }
+  const ssize_t received = ::recvfrom(fd_of(handle_), data.data(), data.size(), MSG_DONTWAIT,
+                                      reinterpret_cast<sockaddr*>(&source), &length);
+  // Readable yet nothing to read (a datagram dropped for a bad checksum): the
+  // wait ends with nothing to show.
+  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) throw Exception::Timeout{};
   if (received < 0) throw Exception::Internal{};
   data.resize(static_cast<std::size_t>(received));
   source_port = ntohs(source.sin_port);

@@ -1,0 +1,203 @@
+#include "modules/analog_input.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "dcp/exchange.hpp"
+
+namespace varnode {
+
+ArrivedChunks::Outcome ArrivedChunks::add(std::uint32_t offset, std::uint32_t length) {
+  const std::uint32_t end = offset + length;
+  auto next = runs_.upper_bound(offset);
+  auto previous = next == runs_.begin() ? runs_.end() : std::prev(next);
+  if (previous != runs_.end() && previous->second.end > offset) {
+    const Run& run = previous->second;
+    const bool same_chunk = (offset - previous->first) % run.length == 0 && length == run.length;
+    return same_chunk ? Outcome::repeated : Outcome::overlapping;
+  }
+  if (next != runs_.end() && next->first < end) return Outcome::overlapping;
+
+  const bool joins_previous =
+      previous != runs_.end() && previous->second.end == offset && previous->second.length == length;
+  const bool joins_next = next != runs_.end() && next->first == end && next->second.length == length;
+  if (joins_previous) {
+    previous->second.end = joins_next ? next->second.end : end;
+    if (joins_next) runs_.erase(next);
+  } else if (joins_next) {
+    const Run run{next->second.end, length};
+    runs_.emplace_hint(runs_.erase(next), offset, run);
+  } else {
+    runs_.emplace_hint(next, offset, Run{end, length});
+  }
+  return Outcome::added;
+}
+
+Measurement::Measurement(std::vector<std::uint8_t> channels, std::uint32_t samples, Bytes buffer)
+    : channels_(std::move(channels)), samples_(samples), buffer_(std::move(buffer)) {}
+
+std::size_t Measurement::position(std::uint8_t channel) const {
+  const auto found = std::find(channels_.begin(), channels_.end(), channel);
+  if (found == channels_.end()) throw Device::Exception::Parameter{};
+  return static_cast<std::size_t>(found - channels_.begin());
+}
+
+float Measurement::value(std::uint32_t sample, std::uint8_t channel) const {
+  if (sample >= samples_) throw Device::Exception::Parameter{};
+  return DCP::get_f32(buffer_.data() + (std::size_t{sample} * channels_.size() + position(channel)) * 4);
+}
+
+void Measurement::write(std::span<const std::uint8_t> order, float* out) const {
+  std::vector<std::size_t> offsets;
+  for (const std::uint8_t channel : order) offsets.push_back(position(channel) * 4);
+  const std::size_t stride = channels_.size() * 4;
+  const std::uint8_t* row = buffer_.data();
+  for (std::uint32_t s = 0; s < samples_; ++s, row += stride) {
+    for (const std::size_t offset : offsets) *out++ = DCP::get_f32(row + offset);
+  }
+}
+
+Bytes measurement_request(std::uint8_t channel_mask, std::uint32_t samples, float frequency) {
+  Bytes payload{channel_mask};
+  DCP::put_u32(payload, samples);
+  DCP::put_f32(payload, frequency);
+  return payload;
+}
+
+namespace {
+
+constexpr std::uint16_t frequency_settings[] = {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000};
+
+enum : std::uint8_t {
+  start_measurement = 0x00,
+  data_chunk = 0x01,
+  refused_reserved = 0x02,
+  refused_configuration = 0x03,
+  stop_measurement = 0x04,
+  aborted = 0x05,
+  set_frequency_setting = 0x08,
+};
+
+// Datagrams the measurement cannot be sent to: loopback, which the modules
+// never use, and broadcast, which would start every module on a subnet.
+void refuse_unreachable(IP::Address address) {
+  try {
+    if (address.is_loopback() || address.is_broadcast()) throw Device::Exception::Network{};
+  } catch (const IP::Exception&) {
+    throw Device::Exception::Network{};
+  }
+}
+
+}  // namespace
+
+template <std::uint8_t Family>
+void AnalogInput<Family>::set_frequency(std::uint16_t setting) const {
+  if (std::find(std::begin(frequency_settings), std::end(frequency_settings), setting) ==
+      std::end(frequency_settings))
+    throw Device::Exception::Parameter{};
+  Bytes payload;
+  DCP::put_u16(payload, setting);
+  device_.acknowledged(command(set_frequency_setting), std::move(payload));
+}
+
+template <std::uint8_t Family>
+void AnalogInput<Family>::stop() const {
+  device_.acknowledged(command(stop_measurement), {});
+}
+
+template <std::uint8_t Family>
+Measurement AnalogInput<Family>::measure(const std::set<std::uint8_t>& channels, std::uint32_t samples,
+                                         float frequency) const {
+  if (channels.empty()) throw Device::Exception::Parameter{};
+  // Two ordered comparisons, so that NaN passes as the module's business.
+  if (samples > 1 && (frequency < 6.0f || frequency > 3000.0f)) throw Device::Exception::Parameter{};
+  if (samples == 0 || samples > max_samples) throw Device::Exception::Parameter{};
+  std::uint8_t mask = 0;
+  for (const std::uint8_t channel : channels) {
+    if (channel < 1 || channel > 8) throw Device::Exception::Parameter{};
+    mask = static_cast<std::uint8_t>(mask | 1u << (channel - 1));
+  }
+  refuse_unreachable(device_.address());
+  const std::size_t size = channels.size() * std::size_t{samples} * 4;
+  return Measurement(std::vector(channels.begin(), channels.end()), samples,
+                     stream(measurement_request(mask, samples, frequency), size));
+}
+
+// Every byte of the buffer must arrive exactly once. An exact repeat of a
+// chunk is taken for a retransmission and dropped; any other overlap means
+// the stream cannot be trusted, and ending when the byte count adds up would
+// report success with a hole in the data.
+template <std::uint8_t Family>
+Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const {
+  // The buffer is made before the request goes out: touching 32 MB takes
+  // long enough for the first chunks to overflow the receive queue.
+  Bytes buffer(size);
+  const IP::Address address = device_.address();
+  const std::uint32_t id = DCP::next_transaction_id();
+  const DCP::SocketPool::Lease lease = DCP::socket_pool().lease();
+  try {
+    DCP::send(lease.socket(), address, command(start_measurement), id, request);
+  } catch (const DCP::Exception&) {
+    throw Device::Exception::Network{};
+  }
+
+  ArrivedChunks arrived;
+  std::size_t remaining = size;
+  std::uint64_t deadline = current_milliseconds() + device_.timeout();
+  Bytes datagram;
+  for (;;) {
+    if (current_milliseconds() >= deadline) throw Device::Exception::Timeout{};
+    DCP::Message reply;
+    try {
+      const DCP::Received received = DCP::receive(lease.socket(), 1, datagram);
+      if (received.source != address || received.message.transaction_id != id) continue;
+      reply = received.message;
+    } catch (const DCP::Exception::Timeout&) {
+      continue;
+    } catch (const DCP::Exception&) {
+      throw Device::Exception::Network{};
+    }
+
+    const bool bare = reply.payload.empty();
+    switch (reply.code) {
+      case command(aborted):
+        if (bare) throw typename Exception::Aborted{};
+        throw Device::Exception::Failed{};
+      case command(refused_configuration):
+        if (bare) throw typename Exception::Configuration{};
+        throw Device::Exception::Failed{};
+      case command(refused_reserved):
+        if (bare) throw typename Exception::Reserved{};
+        throw Device::Exception::Failed{};
+      case command(data_chunk):
+        if (reply.payload.size() >= 4) break;
+        [[fallthrough]];
+      default:
+        throw Device::Exception::Failed{};
+    }
+
+    const std::uint32_t offset = DCP::get_u32(reply.payload.data());
+    const DCP::View chunk = reply.payload.subspan(4);
+    if (std::uint64_t{offset} + chunk.size() > size) throw Device::Exception::Failed{};
+    if (!chunk.empty()) {
+      switch (arrived.add(offset, static_cast<std::uint32_t>(chunk.size()))) {
+        case ArrivedChunks::Outcome::repeated:
+          continue;  // neither counted nor a sign of progress
+        case ArrivedChunks::Outcome::overlapping:
+          throw Device::Exception::Failed{};
+        case ArrivedChunks::Outcome::added:
+          break;
+      }
+      std::memcpy(buffer.data() + offset, chunk.data(), chunk.size());
+      remaining -= chunk.size();
+      if (remaining == 0) return buffer;
+    }
+    deadline = current_milliseconds() + device_.timeout();
+  }
+}
+
+template class AnalogInput<0x04>;
+template class AnalogInput<0x09>;
+
+}  // namespace varnode

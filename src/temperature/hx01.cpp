@@ -1,0 +1,76 @@
+#include "temperature/hx01.hpp"
+
+#include "temperature/measurement.hpp"
+#include "temperature/sensors.hpp"
+
+namespace varnode {
+namespace {
+
+constexpr std::uint16_t measure_command = 0x0600;
+constexpr std::uint16_t values_reply = 0x0601;
+constexpr std::uint16_t refusal_reply = 0x0602;
+constexpr std::uint16_t set_frequency_command = 0x0608;
+constexpr std::uint16_t set_sensor_command = 0x0609;
+
+constexpr std::uint8_t no_sensor = 0;
+constexpr std::uint8_t voltage_input = 1;
+constexpr std::size_t cold_junction_size = 4;
+constexpr std::size_t channel_size = 5;  // sensor code, voltage
+
+// The module reports its cold-junction sensor as a divider voltage against
+// 5 V; the table runs on the resistance ratio that voltage stands for, and
+// the junction sits a fixed 1.55 K below the sensor's reading.
+float cold_junction_temperature(float reading) {
+  const auto ratio = static_cast<float>(100.0 * reading / (5.0 - reading));
+  return Sensors::cold_junction().evaluate(ratio) - 1.55f;
+}
+
+}  // namespace
+
+HX01::Sensor::Sensor() { Sensors::thermocouple_temperature(); }
+
+void HX01::Sensor::set_code(std::uint8_t code) {
+  if (code > highest_code) throw Device::Exception::Parameter{};
+  code_ = code;
+}
+
+float HX01::Sensor::convert(float voltage, float cold_junction) const {
+  if (code_ == no_sensor) throw Device::Exception::Failed{};
+  // A voltage input is raw data, handed on as the module sent it.
+  if (code_ == voltage_input) return voltage;
+  const Spline<float>& to_voltage = Sensors::thermocouple_voltage().at(code_);
+  if (cold_junction < to_voltage.first_knot() || cold_junction > to_voltage.last_knot())
+    throw Device::Exception::Failed{};
+  // The tables are referred to a junction at 0 degrees Celsius.
+  const float referred = to_voltage.evaluate(cold_junction) + voltage;
+  return measurement::measured(
+      measurement::within_table(Sensors::thermocouple_temperature().at(code_), referred));
+}
+
+ChannelMap<float> HX01::measure(const ChannelSet& requested) const {
+  channels::require_some(requested);
+  Bytes payload{channels::mask(requested, channel_count)};
+  const std::uint16_t reply = device_.exchange(measure_command, payload);
+  measurement::judge<Exception::Configuration>(reply, payload, values_reply, refusal_reply,
+                                               cold_junction_size + channel_size * requested.size());
+  const float cold_junction = cold_junction_temperature(DCP::get_f32(payload.data()));
+  return channels::values_of(requested, payload.data() + cold_junction_size, channel_size,
+                             [cold_junction](const std::uint8_t* data) {
+                               if (data[0] > Sensor::highest_code) throw Device::Exception::Failed{};
+                               return Sensor(data[0]).convert(DCP::get_f32(data + 1), cold_junction);
+                             });
+}
+
+void HX01::set_sensor(const ChannelMap<Sensor>& sensors) const {
+  channels::require_some(sensors);
+  device_.acknowledged(set_sensor_command, channels::mask_and_values(sensors, channel_count,
+                                                                     [](Bytes& out, const Sensor& sensor) {
+                                                                       out.push_back(sensor.code());
+                                                                     }));
+}
+
+void HX01::set_frequency(std::uint16_t frequency) const {
+  measurement::set_frequency(device_, set_frequency_command, frequency);
+}
+
+}  // namespace varnode

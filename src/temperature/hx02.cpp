@@ -1,0 +1,133 @@
+#include "temperature/hx02.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "temperature/measurement.hpp"
+#include "temperature/sensors.hpp"
+
+namespace varnode {
+namespace {
+
+constexpr std::uint16_t measure_command = 0x0200;
+constexpr std::uint16_t values_reply = 0x0201;
+constexpr std::uint16_t refusal_reply = 0x0202;
+constexpr std::uint16_t set_frequency_command = 0x0208;
+constexpr std::uint16_t set_sensor_command = 0x0209;
+
+constexpr std::uint8_t no_sensor = 0;
+constexpr std::uint8_t voltage_input = 1;
+constexpr std::uint8_t platinum = 2;
+constexpr std::size_t channel_size = HX02::Sensor::wire_size + 4;  // configuration, reading
+
+constexpr float no_current = 0.0f;
+constexpr float diode_current = 0.00001f;
+constexpr float resistor_current = 0.001f;
+constexpr float ranges[] = {0.5f, 1.0f, 2.5f, 5.0f};
+
+bool is_diode(std::uint8_t type) { return type == 3 || type == 4; }
+
+// Without a sensor there is nothing to excite; diodes take the small current.
+float default_current(std::uint8_t type) {
+  if (type <= voltage_input) return no_current;
+  return is_diode(type) ? diode_current : resistor_current;
+}
+
+// A platinum thermometer gets the smallest range that holds its voltage at
+// the top of its table; the other sensors' ranges follow from their curves.
+float default_range(std::uint8_t type, float current, float nominal) {
+  if (type == platinum) {
+    const float highest = current * nominal * Sensors::sensor_temperature().at(platinum).last_knot();
+    if (highest > 2.5f) return 5.0f;
+    if (highest > 1.0f) return 2.5f;
+    if (highest > 0.5f) return 1.0f;
+    return 0.5f;
+  }
+  return is_diode(type) || type == 5 || type == 7 ? 2.5f : 5.0f;
+}
+
+}  // namespace
+
+HX02::Sensor::Sensor() { Sensors::sensor_temperature(); }
+
+void HX02::Sensor::set_type(std::uint8_t type) {
+  if (type > highest_type) throw Device::Exception::Parameter{};
+  type_ = type;
+}
+
+void HX02::Sensor::set_current(float amperes) {
+  if (!std::isnan(amperes) && amperes != no_current && amperes != diode_current && amperes != resistor_current)
+    throw Device::Exception::Parameter{};
+  current_ = amperes;
+}
+
+void HX02::Sensor::set_nominal(float ohms) {
+  if (!(ohms >= 1.0f && ohms <= 1000.0f)) throw Device::Exception::Parameter{};
+  nominal_ = ohms;
+}
+
+void HX02::Sensor::set_range(float volts) {
+  if (!std::isnan(volts) && std::find(std::begin(ranges), std::end(ranges), volts) == std::end(ranges))
+    throw Device::Exception::Parameter{};
+  range_ = volts;
+}
+
+void HX02::Sensor::append_completed(Bytes& out) const {
+  // Only a current the caller chose can be zero for a sensor that needs one.
+  if (type_ > voltage_input && current_ == no_current) throw Device::Exception::Parameter{};
+  const float current = std::isnan(current_) ? default_current(type_) : current_;
+  const float range = std::isnan(range_) ? default_range(type_, current, nominal_) : range_;
+  out.push_back(type_);
+  DCP::put_f32(out, range);
+  DCP::put_f32(out, current);
+  DCP::put_f32(out, nominal_);
+}
+
+HX02::Sensor HX02::Sensor::reported(const std::uint8_t* data) {
+  Sensor sensor;
+  try {
+    sensor.set_type(data[0]);
+    sensor.set_range(DCP::get_f32(data + 1));
+    sensor.set_current(DCP::get_f32(data + 5));
+    sensor.set_nominal(DCP::get_f32(data + 9));
+  } catch (const Device::Exception::Parameter&) {
+    throw Device::Exception::Failed{};
+  }
+  return sensor;
+}
+
+float HX02::Sensor::convert(float reading) const {
+  if (type_ == no_sensor) throw Device::Exception::Failed{};
+  if (type_ != voltage_input && current_ == no_current) throw Device::Exception::Failed{};
+  if (std::isnan(range_) || std::isnan(current_)) throw Device::Exception::Failed{};
+  // A voltage input is raw data, handed on as the module sent it.
+  if (type_ == voltage_input) return reading;
+  const float x = type_ == platinum ? reading / (current_ * nominal_) : reading;
+  return measurement::measured(measurement::within_table(Sensors::sensor_temperature().at(type_), x));
+}
+
+ChannelMap<float> HX02::measure(const ChannelSet& requested) const {
+  channels::require_some(requested);
+  Bytes payload{channels::mask(requested, channel_count)};
+  const std::uint16_t reply = device_.exchange(measure_command, payload);
+  measurement::judge<Exception::Configuration>(reply, payload, values_reply, refusal_reply,
+                                               channel_size * requested.size());
+  return channels::values_of(requested, payload.data(), channel_size, [](const std::uint8_t* data) {
+    return Sensor::reported(data).convert(DCP::get_f32(data + Sensor::wire_size));
+  });
+}
+
+void HX02::set_sensor(const ChannelMap<Sensor>& sensors) const {
+  channels::require_some(sensors);
+  device_.acknowledged(set_sensor_command,
+                       channels::mask_and_values(sensors, channel_count, [](Bytes& out, const Sensor& sensor) {
+                         sensor.append_completed(out);
+                       }));
+}
+
+void HX02::set_frequency(std::uint16_t frequency) const {
+  measurement::set_frequency(device_, set_frequency_command, frequency);
+}
+
+}  // namespace varnode
