@@ -2,6 +2,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "net/ip.hpp"
@@ -12,11 +13,10 @@ namespace {
 Address from_sockaddr(const sockaddr* address) {
   std::array<std::uint8_t, 4> bytes{};
   if (address != nullptr && address->sa_family == AF_INET) {
-    // Copied rather than cast: on 32-bit ARM a sockaddr may be less aligned
-    // than a sockaddr_in.
-    sockaddr_in in;
-    std::memcpy(&in, address, sizeof in);
-    std::memcpy(bytes.data(), &in.sin_addr.s_addr, 4);
+    // Copied byte-wise, not cast: on 32-bit ARM a sockaddr may be less aligned
+    // than a sockaddr_in, and a BSD netmask entry may be shorter than one.
+    const auto* raw = reinterpret_cast<const unsigned char*>(address);
+    std::memcpy(bytes.data(), raw + offsetof(sockaddr_in, sin_addr), 4);
   }
   return Address{bytes};
 }
