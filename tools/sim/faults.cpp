@@ -19,7 +19,7 @@ constexpr Named kinds[] = {{"drop", FaultRule::Kind::drop},         {"duplicate"
 
 std::uint16_t command_code(const nlohmann::json& value) {
   unsigned long code = 0;
-  if (value.is_number_unsigned()) {
+  if (value.is_number_integer() && value.get<long>() >= 0) {
     code = value.get<unsigned long>();
   } else if (value.is_string()) {
     code = std::stoul(value.get<std::string>(), nullptr, 0);

@@ -17,7 +17,7 @@ namespace {
 constexpr double zero_celsius = 273.15;
 
 std::uint8_t thermocouple_code(const nlohmann::json& value) {
-  if (value.is_number_unsigned() && value.get<unsigned>() <= 14) return value.get<std::uint8_t>();
+  if (value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() <= 14) return value.get<std::uint8_t>();
   const std::string name = value.is_string() ? value.get<std::string>() : "";
   static const std::string codes = "..BCDEGJKMNPRST";
   if (name == "none") return 0;
@@ -152,7 +152,7 @@ struct Configuration {
 };
 
 std::uint8_t resistance_code(const nlohmann::json& value) {
-  if (value.is_number_unsigned() && value.get<unsigned>() <= 10) return value.get<std::uint8_t>();
+  if (value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() <= 10) return value.get<std::uint8_t>();
   const std::string name = value.is_string() ? value.get<std::string>() : "";
   if (name == "none") return 0;
   if (name == "voltage") return 1;
