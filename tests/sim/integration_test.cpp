@@ -21,14 +21,14 @@ namespace {
 
 using nlohmann::json;
 
-struct Run {
+struct Outcome {
   int status = -1;
   std::string out;
 };
 
 // Runs the tool on the client side (this process lives there) and waits.
-Run tool(const std::string& arguments) {
-  Run run;
+Outcome tool(const std::string& arguments) {
+  Outcome run;
   const std::string command = std::string(VARNODE_CLI_PATH) + " " + arguments + " 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -40,7 +40,7 @@ Run tool(const std::string& arguments) {
 }
 
 json tool_json(const std::string& arguments, int status = 0) {
-  const Run run = tool("--json " + arguments);
+  const Outcome run = tool("--json " + arguments);
   EXPECT_EQ(run.status, status) << arguments << "\n" << run.out;
   try {
     return json::parse(run.out);
@@ -95,7 +95,7 @@ constexpr std::uint32_t at(std::uint32_t last) { return 0xC6120000u | last; }  /
 
 TEST(Tool, FindListsEveryModuleWithItsIdentity) {
   const json found = tool_json("find");
-  ASSERT_EQ(found.size(), 19u);
+  ASSERT_EQ(found.size(), 20u);
   EXPECT_EQ(found[0]["address"], "198.18.0.11");
   EXPECT_EQ(found[0]["type"], "KL01");
   EXPECT_EQ(found[1]["type"], "KL02");  // legacy identity layout
@@ -118,7 +118,9 @@ TEST(Tool, InfoStatusResetBurnTimeout) {
   const json after = tool_json("status 198.18.0.18");
   EXPECT_FALSE(after["ok"].get<bool>());
   for (const json& item : after["items"]) {
-    if (item["name"] == "output 1") EXPECT_FLOAT_EQ(item["value"].get<float>(), 12.5f);
+    if (item["name"] == "output 1") {
+      EXPECT_FLOAT_EQ(item["value"].get<float>(), 12.5f);
+    }
   }
   EXPECT_EQ(tool_json("reset 198.18.0.18")["result"], "success");
   EXPECT_TRUE(tool_json("status 198.18.0.18")["ok"].get<bool>());
@@ -129,10 +131,10 @@ TEST(Tool, InfoStatusResetBurnTimeout) {
 }
 
 TEST(Tool, ConfigureMovesTheModuleWithThatSerialNumber) {
-  EXPECT_EQ(tool_json("configure 1014 --address 198.18.0.44 --text moved")["result"], "success");
+  EXPECT_EQ(tool_json("configure 2040 --address 198.18.0.44 --text moved")["result"], "success");
   json located;
   for (int attempt = 0; attempt < 10; ++attempt) {
-    located = tool_json("find 1014");
+    located = tool_json("find 2040");
     if (located.size() == 1 && located[0]["address"] == "198.18.0.44") break;
   }
   EXPECT_EQ(located[0]["address"], "198.18.0.44");
@@ -176,7 +178,7 @@ TEST(Tool, AnalogInputsStream) {
   ASSERT_EQ(m["values"]["3"].size(), 1000u);
   // A slow ramp: consecutive samples rise by 0.1 V/s.
   EXPECT_NEAR(m["values"]["1"][999].get<double>() - m["values"]["1"][0].get<double>(), 0.0999, 1e-3);
-  const Run csv = tool("--csv ra01 measure 198.18.0.16 2 -n 300 -f 3000");
+  const Outcome csv = tool("--csv ra01 measure 198.18.0.16 2 -n 300 -f 3000");
   EXPECT_EQ(csv.status, 0);
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 301);
   EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "sample,seconds,channel_2");
@@ -221,9 +223,11 @@ TEST(Tool, MisbehavingModulesGiveTheirResultCodes) {
                         Case{"--timeout 1000 hx01 measure 198.18.0.38 1", 0},
                         Case{"--timeout 100 hx01 measure 198.18.0.38 1", 6},
                         Case{"--timeout 500 info 198.18.0.99", 6}}) {
-    const Run run = tool(std::string("--json ") + c.arguments);
+    const Outcome run = tool(std::string("--json ") + c.arguments);
     EXPECT_EQ(run.status, c.code) << c.arguments;
-    if (c.code != 0) EXPECT_EQ(json::parse(run.out)["error"]["code"], c.code) << c.arguments;
+    if (c.code != 0) {
+      EXPECT_EQ(json::parse(run.out)["error"]["code"], c.code) << c.arguments;
+    }
   }
 }
 
@@ -240,7 +244,7 @@ TEST(Library, StreamsStraightFromTheExports) {
   std::uint32_t addresses[32];
   std::uint32_t found = 32;
   ASSERT_EQ(find(addresses, &found, nullptr, 0), VARNODE_SUCCESS);
-  EXPECT_EQ(found, 19u);
+  EXPECT_EQ(found, 20u);
 }
 
 }  // namespace

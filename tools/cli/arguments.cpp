@@ -17,7 +17,11 @@ std::uint32_t parse_address(const std::string& text) {
 }
 
 std::uint8_t parse_channel(const std::string& text, unsigned last, std::set<std::uint8_t>& seen) {
-  const unsigned long n = parse_unsigned(text, "channel", last);
+  unsigned long n = 0;
+  try {
+    n = parse_unsigned(text, "channel", last);
+  } catch (const UsageError&) {
+  }
   if (n < 1) throw UsageError("channel " + text + ": channels count from 1 to " + std::to_string(last));
   if (!seen.insert(static_cast<std::uint8_t>(n)).second) throw UsageError("channel " + text + " is listed twice");
   return static_cast<std::uint8_t>(n);

@@ -57,7 +57,8 @@ std::string format_mac(const std::uint8_t* mac) {
   return text;
 }
 
-nlohmann::json identity_json(std::uint32_t address, const Identity& id) {
+// In tag order, as the module sends them.
+nlohmann::ordered_json identity_json(std::uint32_t address, const Identity& id) {
   return {{"address", format_address(address)}, {"text_1", id.text_1}, {"text_2", id.text_2},
           {"text_3", id.text_3}, {"serial_number", id.serial}, {"text_5", id.text_5}, {"text_6", id.text_6},
           {"text_7", id.text_7}, {"number_8", id.number_8}, {"number_9", id.number_9}, {"text_10", id.text_10},
@@ -96,7 +97,7 @@ void find_command(const Context& c, const std::vector<std::string>& serial_words
         serials.empty() ? "find" : "find by serial number");
   addresses.resize(size);
   nlohmann::json list = nlohmann::json::array();
-  Table table({"address", "type", "serial", "name", "identity"});
+  Table table({"address", "type", "serial", "name"});
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     Identity id;
     c.prepare(addresses[i]);
@@ -109,9 +110,10 @@ void find_command(const Context& c, const std::vector<std::string>& serial_words
       entry["name"] = id.text_22;
     }
     list.push_back(entry);
+    const std::string unread = details ? std::string("(identity: ") + code_name(rc) + ")" : "-";
     table.add({format_address(addresses[i]), rc == 0 ? id.text_2 : "-",
                rc == 0 ? std::to_string(id.serial) : serials.empty() ? "-" : std::to_string(serials[i]),
-               rc == 0 ? id.text_22 : "-", !details ? "-" : rc == 0 ? "read" : code_name(rc)});
+               rc == 0 ? id.text_22 : unread});
   }
   if (c.json) return print_json(list);
   if (addresses.empty()) {
@@ -126,8 +128,11 @@ void info_command(const Context& c, const std::string& where) {
   c.prepare(address);
   Identity id;
   check(read_identity(address, id), "info " + where);
-  const nlohmann::json fields = identity_json(address, id);
-  if (c.json) return print_json(fields);
+  const nlohmann::ordered_json fields = identity_json(address, id);
+  if (c.json) {
+    std::cout << fields.dump(2) << "\n";
+    return;
+  }
   Table table({"field", "value"});
   for (const auto& [key, value] : fields.items()) {
     table.add({key, value.is_string() ? value.get<std::string>() : value.dump()});

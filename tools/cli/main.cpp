@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 65535));
   app.footer("Exit status: 0 done; 1-9 the library's result code (2 failed, 3 parameter, 4 network,\n"
              "5 not found, 6 time-out, 7 aborted, 8 reserved, 9 configuration); 64 bad arguments.\n"
-             "Every command has --help, e.g. varnode kl01 write --help.");
+             "Every command has --help, e.g. varnode kl01 write --help.\n");
   add_device_commands(app, context);
   add_digital_commands(app, context);
   add_counter_commands(app, context);

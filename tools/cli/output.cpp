@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace varnode::cli {
@@ -30,10 +31,12 @@ std::size_t width(const std::string& text) {
   return columns;
 }
 
+// Right-aligned cells: whole numbers and decimals, not addresses or dates.
 bool numeric(const std::string& text) {
-  return !text.empty() && (std::isdigit(static_cast<unsigned char>(text[0])) ||
-                           ((text[0] == '-' || text[0] == '+') && text.size() > 1 &&
-                            std::isdigit(static_cast<unsigned char>(text[1]))));
+  if (text.empty() || text == "-") return false;
+  char* end = nullptr;
+  std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size();
 }
 
 }  // namespace
