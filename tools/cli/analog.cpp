@@ -22,7 +22,6 @@ struct Request {
   std::vector<std::string> channels;
   std::uint32_t samples = 1000;
   float frequency = 1000;
-  unsigned setting = 0;
 };
 
 // Runs the measurement on a worker thread; meanwhile, when stderr is a
@@ -96,17 +95,7 @@ void add_family(CLI::App& app, const Context& c, const char* name, const char* h
   auto r = std::make_shared<Request>();
   const std::string prefix = name;
 
-  auto* set = family->add_subcommand("frequency", "set the converter frequency: 6 12 25 50 100 200 400 800 1500 3000");
-  set->add_option("address", r->address, "the module's IPv4 address")->required();
-  set->add_option("hertz", r->setting, "the setting")->required()->check(
-      CLI::IsMember({6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000}));
-  set->callback([&c, r, frequency, prefix] {
-    const std::uint32_t address = parse_address(r->address);
-    c.prepare(address);
-    check(frequency(address, static_cast<std::uint16_t>(r->setting)), prefix + " frequency " + r->address);
-    if (c.json) return print_json({{"address", r->address}, {"frequency", r->setting}, {"result", "success"}});
-    std::cout << prefix << " frequency " << r->address << ": " << r->setting << " Hz\n";
-  });
+  add_frequency_command(*family, c, prefix, frequency);
 
   auto* halt = family->add_subcommand("stop", "stop a running measurement");
   halt->add_option("address", r->address, "the module's IPv4 address")->required();
@@ -138,6 +127,27 @@ void add_family(CLI::App& app, const Context& c, const char* name, const char* h
 }
 
 }  // namespace
+
+void add_frequency_command(CLI::App& family, const Context& c, const std::string& prefix,
+                           std::uint8_t (*call)(std::uint32_t, std::uint16_t)) {
+  struct Setting {
+    std::string address;
+    unsigned hertz = 0;
+  };
+  auto s = std::make_shared<Setting>();
+  auto* set = family.add_subcommand("frequency", "set the converter frequency: 6 12 25 50 100 200 400 800 1500 3000");
+  set->add_option("address", s->address, "the module's IPv4 address")->required();
+  set->add_option("hertz", s->hertz, "the setting")
+      ->required()
+      ->check(CLI::IsMember({6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000}));
+  set->callback([&c, s, prefix, call] {
+    const std::uint32_t address = parse_address(s->address);
+    c.prepare(address);
+    check(call(address, static_cast<std::uint16_t>(s->hertz)), prefix + " frequency " + s->address);
+    if (c.json) return print_json({{"address", s->address}, {"frequency", s->hertz}, {"result", "success"}});
+    std::cout << prefix << " frequency " << s->address << ": " << s->hertz << " Hz\n";
+  });
+}
 
 void add_analog_commands(CLI::App& app, Context& context) {
   add_family(app, context, "ra01", "ra01 current inputs, channels 1 to 8", ra01_set_frequency, ra01_stop, ra01_measure);

@@ -68,7 +68,6 @@ Resistive resistive(const std::string& text) {
 struct Words {
   std::string address;
   std::vector<std::string> items;
-  unsigned setting = 0;
 };
 
 void print_temperatures(const Context& c, const std::string& address, const std::vector<std::uint8_t>& channels,
@@ -86,22 +85,6 @@ void print_temperatures(const Context& c, const std::string& address, const std:
   }
   if (c.json) return print_json({{"address", address}, {"temperatures", out}});
   table.print();
-}
-
-void add_frequency(CLI::App& family, const Context& c, const std::shared_ptr<Words>& w, const std::string& prefix,
-                   std::uint8_t (*call)(std::uint32_t, std::uint16_t)) {
-  auto* set = family.add_subcommand("frequency", "set the converter frequency: 6 12 25 50 100 200 400 800 1500 3000");
-  set->add_option("address", w->address, "the module's IPv4 address")->required();
-  set->add_option("hertz", w->setting, "the setting")
-      ->required()
-      ->check(CLI::IsMember({6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000}));
-  set->callback([&c, w, prefix, call] {
-    const std::uint32_t address = parse_address(w->address);
-    c.prepare(address);
-    check(call(address, static_cast<std::uint16_t>(w->setting)), prefix + " frequency " + w->address);
-    if (c.json) return print_json({{"address", w->address}, {"frequency", w->setting}, {"result", "success"}});
-    std::cout << prefix << " frequency " << w->address << ": " << w->setting << " Hz\n";
-  });
 }
 
 void add_measure(CLI::App& family, const Context& c, const std::shared_ptr<Words>& w, const std::string& prefix,
@@ -146,7 +129,7 @@ void add_temperature_commands(CLI::App& app, Context& context) {
     check(hx01_set_sensor(address, channels.data(), n, codes.data(), n), "hx01 sensor " + w->address);
     done(c, "hx01 sensor", w->address);
   });
-  add_frequency(*hx01, c, w, "hx01", hx01_set_frequency);
+  add_frequency_command(*hx01, c, "hx01", hx01_set_frequency);
   add_measure(*hx01, c, w, "hx01", 8, hx01_measure);
 
   auto* hx02 = app.add_subcommand("hx02", "hx02 platinum, diode and PTC inputs, channels 1 to 4");
@@ -175,7 +158,7 @@ void add_temperature_commands(CLI::App& app, Context& context) {
           "hx02 sensor " + w->address);
     done(c, "hx02 sensor", w->address);
   });
-  add_frequency(*hx02, c, w, "hx02", hx02_set_frequency);
+  add_frequency_command(*hx02, c, "hx02", hx02_set_frequency);
   add_measure(*hx02, c, w, "hx02", 4, hx02_measure);
 }
 

@@ -43,11 +43,8 @@ class AnalogInput final : public Module {
     if (request.code >> 8 != family()) return std::nullopt;
     const Bytes& p = request.payload;
     switch (request.code & 0xFF) {
-      case 0x08: {
-        if (p.size() != 2 || !accepted_frequency(DCP::get_u16(p.data()))) return failure();
-        frequency_ = DCP::get_u16(p.data());
-        return acknowledge();
-      }
+      case 0x08:
+        return set_frequency(p, frequency_);
       case 0x04:
         if (!p.empty()) return failure();
         measurement_.reset();

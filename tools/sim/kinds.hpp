@@ -28,9 +28,6 @@ void for_each_channel(const nlohmann::json& settings, const char* key, unsigned 
 // A byte given as a number or a string such as "0x0F".
 std::uint8_t byte_setting(const nlohmann::json& settings, const char* key, std::uint8_t fallback);
 
-// The frequency settings the converters accept.
-bool accepted_frequency(std::uint16_t hertz);
-
 inline unsigned bit_count(std::uint8_t mask) { return static_cast<unsigned>(__builtin_popcount(mask)); }
 
 }  // namespace varnode::sim

@@ -75,6 +75,21 @@ std::uint32_t day_count(int year, unsigned month, unsigned day) {
 
 Module::Module(Common common) : common_(std::move(common)), faults_(common_.faults, common_.seed) {}
 
+Module::Reply Module::set_frequency(const Bytes& payload, std::uint16_t& setting) {
+  if (payload.size() != 2) return failure();
+  const std::uint16_t hertz = DCP::get_u16(payload.data());
+  if (!accepted_frequency(hertz)) return failure();
+  setting = hertz;
+  return acknowledge();
+}
+
+bool accepted_frequency(std::uint16_t hertz) {
+  for (std::uint16_t accepted : {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000}) {
+    if (hertz == accepted) return true;
+  }
+  return false;
+}
+
 std::uint16_t Module::family() const { return families[index_of(common_.kind)]; }
 
 void Module::power_on(Time now) {

@@ -105,6 +105,8 @@ class Module {
   };
   static Reply acknowledge() { return Reply{1, {}}; }
   static Reply failure() { return Reply{2, {}}; }
+  // Takes a converter frequency setting (2 bytes, one of the accepted values).
+  static Reply set_frequency(const Bytes& payload, std::uint16_t& setting);
   // The answer comes later (a stream), or never.
   static Reply silence() { return Reply{0, {}}; }
   std::uint16_t family() const;
@@ -154,6 +156,9 @@ class Module {
   };
   std::optional<Held> held_;
 };
+
+// The frequency settings the converters accept.
+bool accepted_frequency(std::uint16_t hertz);
 
 // Day count since 0000-01-01 of a calendar date, as identities carry dates.
 std::uint32_t day_count(int year, unsigned month, unsigned day);

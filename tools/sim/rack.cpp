@@ -119,13 +119,6 @@ std::uint8_t byte_setting(const json& settings, const char* key, std::uint8_t fa
   return static_cast<std::uint8_t>(byte);
 }
 
-bool accepted_frequency(std::uint16_t hertz) {
-  for (std::uint16_t accepted : {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000}) {
-    if (hertz == accepted) return true;
-  }
-  return false;
-}
-
 std::unique_ptr<Module> make_module(Common common, const json& settings) {
   switch (common.kind) {
     case Kind::KL01:

@@ -56,9 +56,7 @@ class Thermocouple final : public Module {
       case 0x00:
         return measure(p, now);
       case 0x08:
-        if (p.size() != 2 || !accepted_frequency(DCP::get_u16(p.data()))) return failure();
-        frequency_ = DCP::get_u16(p.data());
-        return acknowledge();
+        return set_frequency(p, frequency_);
       case 0x09: {
         if (p.empty() || p.size() != 1 + bit_count(p[0])) return failure();
         for (std::size_t i = 1; i < p.size(); ++i) {
@@ -194,9 +192,7 @@ class Resistance final : public Module {
       case 0x00:
         return measure(p, now);
       case 0x08:
-        if (p.size() != 2 || !accepted_frequency(DCP::get_u16(p.data()))) return failure();
-        frequency_ = DCP::get_u16(p.data());
-        return acknowledge();
+        return set_frequency(p, frequency_);
       case 0x09:
         return set_sensor(p);
       default:
