@@ -194,7 +194,7 @@ TEST(Tool, AnalogInputsStream) {
 TEST(Tool, Temperatures) {
   // With the library's own tables the rack's temperatures come back within
   // rounding; with stand-in curves only roughly.
-  const double tolerance = VARNODE_SIM_LIBRARY_TABLES ? 0.05 : 25;
+  const double tolerance = 0.05;
   EXPECT_EQ(tool_json("hx01 frequency 198.18.0.19 50")["result"], "success");
   EXPECT_EQ(tool_json("hx01 sensor 198.18.0.19 1=K")["result"], "success");
   const json hx01 = tool_json("hx01 measure 198.18.0.19 1")["temperatures"]["1"];
@@ -204,7 +204,7 @@ TEST(Tool, Temperatures) {
   EXPECT_EQ(tool_json("hx02 frequency 198.18.0.20 100")["result"], "success");
   EXPECT_EQ(tool_json("hx02 sensor 198.18.0.20 1=pt100")["result"], "success");
   const json hx02 = tool_json("hx02 measure 198.18.0.20 1")["temperatures"]["1"];
-  EXPECT_NEAR(hx02["kelvin"].get<double>(), 373.15, VARNODE_SIM_LIBRARY_TABLES ? 0.05 : 0.5);
+  EXPECT_NEAR(hx02["kelvin"].get<double>(), 373.15, 0.05);
   EXPECT_EQ(tool("hx02 sensor 198.18.0.20 1=pt100,range=3").status, 64);
 }
 

@@ -20,8 +20,8 @@ class Characteristic {
   virtual std::string_view source() const = 0;
 };
 
-// The characteristic this build uses: the library's own tables when they
-// are compiled in, otherwise the approximations of placeholder.cpp.
+// The characteristic the rack shows: the library's own tables, so that what
+// the library converts back is what the rack was told to show.
 const Characteristic& characteristic();
 
 // Resistance ratio R/R0 of a platinum element at `kelvin`, by the formula
