@@ -189,12 +189,12 @@ json default_description() {
   return {{"modules", modules}};
 }
 
-json quick_description(const std::vector<std::string>& specs) {
+json quick_description(const std::vector<std::string>& words) {
   json modules = json::array();
-  for (const std::string& spec : specs) {
-    const auto at = spec.find('@');
-    json entry{{"kind", spec.substr(0, at)}};
-    if (at != std::string::npos) entry["address"] = spec.substr(at + 1);
+  for (const std::string& module : words) {
+    const auto at = module.find('@');
+    json entry{{"kind", module.substr(0, at)}};
+    if (at != std::string::npos) entry["address"] = module.substr(at + 1);
     modules.push_back(entry);
   }
   return {{"modules", modules}};

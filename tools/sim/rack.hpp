@@ -25,10 +25,10 @@ struct Rack {
 // Throws std::invalid_argument naming the offending entry.
 Rack parse_rack(const nlohmann::json& description, Placement placement);
 // A description read from a file (comments allowed), one module of each
-// kind, or the modules of KIND[@ADDRESS] specs.
+// kind, or the modules of KIND[@ADDRESS] words.
 nlohmann::json read_description(const std::string& path);
 nlohmann::json default_description();
-nlohmann::json quick_description(const std::vector<std::string>& specs);
+nlohmann::json quick_description(const std::vector<std::string>& words);
 
 IP::Address parse_address(const std::string& text);
 std::string format_address(IP::Address address);
