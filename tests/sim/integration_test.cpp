@@ -1,0 +1,265 @@
+// The command-line tool and the library against a virtual rack in a
+// private network namespace: every subcommand once, JSON read back, and
+// misbehaving modules giving their documented result codes.
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "varnode/varnode.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+// Runs the tool on the client side (this process lives there) and waits.
+Outcome tool(const std::string& arguments) {
+  Outcome run;
+  const std::string command = std::string(VARNODE_CLI_PATH) + " " + arguments + " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+json tool_json(const std::string& arguments, int status = 0) {
+  const Outcome run = tool("--json " + arguments);
+  EXPECT_EQ(run.status, status) << arguments << "\n" << run.out;
+  try {
+    return json::parse(run.out);
+  } catch (const json::exception&) {
+    ADD_FAILURE() << arguments << ": not JSON: " << run.out;
+    return {};
+  }
+}
+
+// Starts the simulator in its own namespaces and moves this process into
+// the client's; stops it at the end.
+class Rack : public testing::Environment {
+ public:
+  void SetUp() override {
+    name_ = "vn-it-" + std::to_string(::getpid());
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(pipe[1], STDOUT_FILENO);
+      ::close(pipe[0]);
+      ::execl(VARNODE_SIM_PATH, "varnode-sim", "--netns", "--name", name_.c_str(), "--config", RACK_PATH,
+              static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ::close(pipe[1]);
+    FILE* out = ::fdopen(pipe[0], "r");
+    char line[512];
+    bool ready = false;
+    while (!ready && std::fgets(line, sizeof line, out) != nullptr) ready = std::string(line).rfind("ready", 0) == 0;
+    ASSERT_TRUE(ready) << "the simulator did not start";
+    const int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0);
+    ::close(fd);
+    output_ = out;  // kept open so the simulator never writes into a closed pipe
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (output_ != nullptr) std::fclose(output_);
+  }
+
+ private:
+  std::string name_;
+  pid_t pid_ = -1;
+  FILE* output_ = nullptr;
+};
+
+constexpr std::uint32_t at(std::uint32_t last) { return 0xC6120000u | last; }  // 198.18.0.x
+
+TEST(Tool, FindListsEveryModuleWithItsIdentity) {
+  const json found = tool_json("find");
+  ASSERT_EQ(found.size(), 21u);
+  EXPECT_EQ(found[0]["address"], "198.18.0.11");
+  EXPECT_EQ(found[0]["type"], "KL01");
+  EXPECT_EQ(found[1]["type"], "KL02");  // legacy identity layout
+  EXPECT_EQ(found[9]["type"], "HX02");
+  const json located = tool_json("find 1017 1013");
+  ASSERT_EQ(located.size(), 2u);
+  EXPECT_EQ(located[0]["address"], "198.18.0.17");
+  EXPECT_EQ(located[1]["address"], "198.18.0.13");
+  EXPECT_EQ(tool_json("find 999", 5)["error"]["name"], "not found");
+}
+
+TEST(Tool, InfoStatusResetBurnTimeout) {
+  const json info = tool_json("info 198.18.0.12");
+  EXPECT_EQ(info["serial_number"], 1012);
+  EXPECT_EQ(info["ip_address"], "198.18.0.12");
+  EXPECT_EQ(info["date_11"], "2022-11-04");
+  const json status = tool_json("status 198.18.0.18");
+  EXPECT_TRUE(status["ok"].get<bool>());
+  EXPECT_EQ(tool_json("we01 set 198.18.0.18 1=12.5 3=-2")["result"], "success");
+  const json after = tool_json("status 198.18.0.18");
+  EXPECT_FALSE(after["ok"].get<bool>());
+  for (const json& item : after["items"]) {
+    if (item["name"] == "output 1") {
+      EXPECT_FLOAT_EQ(item["value"].get<float>(), 12.5f);
+    }
+  }
+  EXPECT_EQ(tool_json("reset 198.18.0.18")["result"], "success");
+  EXPECT_TRUE(tool_json("status 198.18.0.18")["ok"].get<bool>());
+  EXPECT_EQ(tool_json("burn 198.18.0.11 c0ffee")["bytes"], 3);
+  EXPECT_EQ(tool_json("info 198.18.0.11")["text_24"], "c0ffee");
+  EXPECT_EQ(tool_json("timeout 198.18.0.11 250")["timeout_ms"], 250);
+  EXPECT_EQ(tool("burn 198.18.0.11 " + std::string(130, 'a')).status, 64);
+}
+
+TEST(Tool, ConfigureMovesTheModuleWithThatSerialNumber) {
+  EXPECT_EQ(tool_json("configure 2040 --address 198.18.0.44 --text moved")["result"], "success");
+  json located;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    located = tool_json("find 2040");
+    if (located.size() == 1 && located[0]["address"] == "198.18.0.44") break;
+  }
+  EXPECT_EQ(located[0]["address"], "198.18.0.44");
+  EXPECT_EQ(tool_json("info 198.18.0.44")["text_21"], "moved");
+}
+
+TEST(Tool, DigitalModules) {
+  for (const char* family : {"kl01 ", "kl02 "}) {
+    const std::string where = std::string(family) + (family[3] == '1' ? "198.18.0.11" : "198.18.0.12");
+    const std::string prefix = std::string(family);
+    EXPECT_EQ(tool_json(prefix + "direction " + where.substr(5) + " 5=out")["result"], "success");
+    EXPECT_EQ(tool_json(prefix + "write " + where.substr(5) + " 1=1 5=on")["result"], "success");
+    const json levels = tool_json(prefix + "read " + where.substr(5) + " 5 1 2 6")["levels"];
+    EXPECT_TRUE(levels["1"].get<bool>());
+    EXPECT_TRUE(levels["5"].get<bool>());
+    EXPECT_FALSE(levels["2"].get<bool>());
+    EXPECT_TRUE(levels["6"].get<bool>());  // wired high
+    EXPECT_EQ(tool_json(prefix + "write " + where.substr(5) + " 7=1", 9)["error"]["name"], "configuration");
+  }
+  EXPECT_EQ(tool_json("ks01 write 198.18.0.13 2=on")["result"], "success");
+  EXPECT_FLOAT_EQ(tool_json("ks01 measure 198.18.0.13 2 3")["values"]["2"].get<float>(), 0.5f);
+  EXPECT_EQ(tool_json("ks02 write 198.18.0.14 8=on")["result"], "success");
+}
+
+TEST(Tool, Counter) {
+  EXPECT_EQ(tool_json("qu01 clear 198.18.0.15 1 2")["result"], "success");
+  EXPECT_EQ(tool_json("qu01 mode 198.18.0.15 1=2")["result"], "success");
+  EXPECT_EQ(tool_json("qu01 enable 198.18.0.15 1")["result"], "success");
+  json read;
+  do read = tool_json("qu01 read 198.18.0.15 1 2");
+  while (read["counts"]["1"].get<std::int64_t>() < 10);
+  EXPECT_EQ(read["counts"]["2"], 0);
+  EXPECT_GT(read["reference"].get<std::int64_t>(), 0);
+  EXPECT_EQ(tool_json("qu01 disable 198.18.0.15 1")["result"], "success");
+}
+
+TEST(Tool, AnalogInputsStream) {
+  EXPECT_EQ(tool_json("re01 frequency 198.18.0.17 1500")["result"], "success");
+  const json m = tool_json("re01 measure 198.18.0.17 1 3 -n 1000 -f 1000");
+  ASSERT_EQ(m["values"]["1"].size(), 1000u);
+  ASSERT_EQ(m["values"]["3"].size(), 1000u);
+  // A slow ramp: consecutive samples rise by 0.1 V/s.
+  EXPECT_NEAR(m["values"]["1"][999].get<double>() - m["values"]["1"][0].get<double>(), 0.0999, 1e-3);
+  const Outcome csv = tool("--csv ra01 measure 198.18.0.16 2 -n 300 -f 3000");
+  EXPECT_EQ(csv.status, 0);
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 301);
+  EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "sample,seconds,channel_2");
+  EXPECT_EQ(tool_json("ra01 stop 198.18.0.16")["result"], "success");
+  EXPECT_EQ(tool_json("ra01 frequency 198.18.0.16 25")["result"], "success");
+  EXPECT_EQ(tool_json("ra01 measure 198.18.0.16 1 -n 10 -f 100", 9)["error"]["name"], "configuration");
+  EXPECT_EQ(tool("ra01 measure 198.18.0.16 9").status, 64);
+  // Chunks that come in swapped pairs are placed by their offsets.
+  const json swapped = tool_json("ra01 measure 198.18.0.39 1 2 -n 1000 -f 3000");
+  EXPECT_EQ(swapped["values"]["2"].size(), 1000u);
+  // Every chunk sent twice: the repeats are dropped and no sample is left a
+  // zero-filled hole (the sine on channel 1 never comes near 0).
+  const json doubled = tool_json("ra01 measure 198.18.0.41 1 -n 2000 -f 3000");
+  ASSERT_EQ(doubled["values"]["1"].size(), 2000u);
+  for (const json& value : doubled["values"]["1"]) EXPECT_GT(value.get<double>(), 0.001);
+}
+
+TEST(Tool, Temperatures) {
+  // The rack shows the library's own tables, so temperatures come back
+  // within rounding.
+  const double tolerance = 0.05;
+  EXPECT_EQ(tool_json("hx01 frequency 198.18.0.19 50")["result"], "success");
+  EXPECT_EQ(tool_json("hx01 sensor 198.18.0.19 1=K")["result"], "success");
+  const json hx01 = tool_json("hx01 measure 198.18.0.19 1")["temperatures"]["1"];
+  EXPECT_NEAR(hx01["kelvin"].get<double>(), 373.15, tolerance);
+  EXPECT_NEAR(hx01["celsius"].get<double>(), 100, tolerance);
+  EXPECT_EQ(tool_json("hx01 measure 198.18.0.19 8", 9)["error"]["code"], 9);  // no sensor there
+  EXPECT_EQ(tool_json("hx02 frequency 198.18.0.20 100")["result"], "success");
+  EXPECT_EQ(tool_json("hx02 sensor 198.18.0.20 1=pt100")["result"], "success");
+  const json hx02 = tool_json("hx02 measure 198.18.0.20 1")["temperatures"]["1"];
+  EXPECT_NEAR(hx02["kelvin"].get<double>(), 373.15, 0.05);
+  EXPECT_EQ(tool("hx02 sensor 198.18.0.20 1=pt100,range=3").status, 64);
+}
+
+TEST(Tool, MisbehavingModulesGiveTheirResultCodes) {
+  struct Case {
+    const char* arguments;
+    int code;
+  };
+  for (const Case& c : {Case{"--timeout 500 ra01 measure 198.18.0.31 1 -n 2000 -f 3000", 7},
+                        Case{"--timeout 500 re01 measure 198.18.0.32 1 -n 2000 -f 3000", 6},
+                        Case{"--timeout 500 re01 measure 198.18.0.33 1 -n 10 -f 100", 8},
+                        Case{"--timeout 500 kl01 read 198.18.0.34 1", 9},
+                        Case{"--timeout 500 kl02 read 198.18.0.35 1", 6},
+                        Case{"--timeout 500 ks01 measure 198.18.0.36 1", 6},
+                        Case{"--timeout 500 qu01 read 198.18.0.37 1", 0},
+                        Case{"--timeout 1000 hx01 measure 198.18.0.38 1", 0},
+                        Case{"--timeout 100 hx01 measure 198.18.0.38 1", 6},
+                        Case{"--timeout 500 info 198.18.0.99", 6}}) {
+    const Outcome run = tool(std::string("--json ") + c.arguments);
+    EXPECT_EQ(run.status, c.code) << c.arguments;
+    if (c.code != 0) {
+      EXPECT_EQ(json::parse(run.out)["error"]["code"], c.code) << c.arguments;
+    }
+  }
+}
+
+TEST(Library, StreamsStraightFromTheExports) {
+  const std::uint8_t channels[] = {3, 1};
+  std::vector<float> values(2 * 500);
+  auto size = static_cast<std::uint32_t>(values.size());
+  ASSERT_EQ(re01_measure(at(17), channels, 2, 500, 1000.0f, values.data(), &size), VARNODE_SUCCESS);
+  EXPECT_EQ(size, 1000u);
+  EXPECT_EQ(ra01_measure(at(31), channels, 2, 2000, 3000.0f, values.data(), &size), VARNODE_PARAMETER);
+  values.resize(2 * 2000);
+  size = static_cast<std::uint32_t>(values.size());
+  EXPECT_EQ(ra01_measure(at(31), channels, 2, 2000, 3000.0f, values.data(), &size), VARNODE_ABORTED);
+  std::uint32_t addresses[32];
+  std::uint32_t found = 32;
+  ASSERT_EQ(find(addresses, &found, nullptr, 0), VARNODE_SUCCESS);
+  EXPECT_EQ(found, 21u);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (::geteuid() != 0) {
+    std::printf("SKIPPED: integration tests need root for network namespaces\n");
+    return 77;
+  }
+  testing::AddGlobalTestEnvironment(new Rack);
+  return RUN_ALL_TESTS();
+}

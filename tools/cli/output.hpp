@@ -1,0 +1,50 @@
+#pragma once
+// How the tool speaks: aligned tables and sentences for people, JSON (and
+// CSV for samples) for programs, and result codes turned into words.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace varnode::cli {
+
+// A library call that did not succeed; the exit status is its code.
+struct Failure {
+  std::uint8_t code;
+  std::string what;
+};
+
+// An argument the tool refuses before anything is sent (exit status 64).
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+const char* code_name(std::uint8_t code);
+const char* code_meaning(std::uint8_t code);
+// Throws Failure unless `code` is 0.
+void check(std::uint8_t code, const std::string& what);
+
+enum class Format { text, json, csv };
+
+class Table {
+ public:
+  explicit Table(std::vector<std::string> headers) : headers_(std::move(headers)) {}
+  void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+  // Columns padded to their widest cell; numbers right-aligned.
+  void print() const;
+
+ private:
+  std::vector<std::string> headers_;
+  std::vector<std::vector<std::string>> rows_;
+};
+
+std::string format_address(std::uint32_t host);
+std::string format_number(double value, int precision = 6);
+// Kelvin to a JSON value: a number, or null for an infinite reading.
+nlohmann::json kelvin_json(float kelvin);
+void print_json(const nlohmann::json& value);
+
+}  // namespace varnode::cli

@@ -1,0 +1,124 @@
+#include "faults.hpp"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+namespace varnode::sim {
+namespace {
+
+struct Named {
+  const char* name;
+  FaultRule::Kind kind;
+};
+constexpr Named kinds[] = {{"drop", FaultRule::Kind::drop},         {"duplicate", FaultRule::Kind::duplicate},
+                           {"delay", FaultRule::Kind::delay},       {"reorder", FaultRule::Kind::reorder},
+                           {"wrong_id", FaultRule::Kind::wrong_id}, {"refuse", FaultRule::Kind::refuse},
+                           {"silent", FaultRule::Kind::silent},     {"abort", FaultRule::Kind::abort}};
+
+std::uint16_t command_code(const nlohmann::json& value) {
+  unsigned long code = 0;
+  if (value.is_number_integer() && value.get<long>() >= 0) {
+    code = value.get<unsigned long>();
+  } else if (value.is_string()) {
+    code = std::stoul(value.get<std::string>(), nullptr, 0);
+  } else {
+    throw std::invalid_argument("a command is a number or a string such as \"0x0301\"");
+  }
+  if (code > 0xFFFF) throw std::invalid_argument("a command code has 16 bits");
+  return static_cast<std::uint16_t>(code);
+}
+
+}  // namespace
+
+FaultRule FaultRule::from_json(const nlohmann::json& value) {
+  if (!value.is_object()) throw std::invalid_argument("a fault is an object");
+  FaultRule rule;
+  const std::string name = value.value("fault", "");
+  bool known = false;
+  for (const Named& named : kinds) {
+    if (name == named.name) {
+      rule.kind = named.kind;
+      known = true;
+    }
+  }
+  if (!known)
+    throw std::invalid_argument("unknown fault '" + name +
+                                "' (drop, duplicate, delay, reorder, wrong_id, refuse, silent, abort)");
+  if (value.contains("commands")) {
+    for (const auto& code : value.at("commands")) rule.commands.insert(command_code(code));
+  }
+  rule.probability = value.value("probability", 1.0);
+  if (!(rule.probability >= 0 && rule.probability <= 1))
+    throw std::invalid_argument("probability runs from 0 to 1");
+  rule.after = value.value("after", 0u);
+  rule.count = value.value("count", 0u);
+  rule.delay_ms = value.value("delay_ms", rule.kind == Kind::reorder ? 100u : 0u);
+  rule.chunks = value.value("chunks", 0u);
+  rule.then_correct = value.value("then_correct", false);
+  const std::string refusal = value.value("refusal", "reserved");
+  if (refusal == "reserved") {
+    rule.refusal = Refusal::reserved;
+  } else if (refusal == "configuration") {
+    rule.refusal = Refusal::configuration;
+  } else if (refusal == "aborted") {
+    rule.refusal = Refusal::aborted;
+  } else {
+    throw std::invalid_argument("unknown refusal '" + refusal + "' (reserved, configuration, aborted)");
+  }
+  return rule;
+}
+
+std::string FaultRule::describe() const {
+  std::string text;
+  for (const Named& named : kinds) {
+    if (named.kind == kind) text = named.name;
+  }
+  if (kind == Kind::refuse) {
+    text += refusal == Refusal::reserved ? " (reserved)" : refusal == Refusal::configuration ? " (configuration)"
+                                                                                              : " (aborted)";
+  }
+  if (kind == Kind::silent || kind == Kind::abort) text += " after " + std::to_string(chunks) + " chunks";
+  if (kind == Kind::delay) text += " " + std::to_string(delay_ms) + " ms";
+  if (!commands.empty()) {
+    text += " on";
+    char code[8];
+    for (std::uint16_t c : commands) {
+      std::snprintf(code, sizeof code, " %04X", c);
+      text += code;
+    }
+  }
+  if (probability < 1) text += " p=" + std::to_string(probability);
+  return text;
+}
+
+const FaultRule* FaultPlan::find(FaultRule::Kind kind) const {
+  for (const FaultRule* rule : rules) {
+    if (rule->kind == kind) return rule;
+  }
+  return nullptr;
+}
+
+FaultPlan Faults::plan(std::uint16_t code) {
+  seen_.resize(rules_.size(), 0);
+  FaultPlan plan;
+  for (std::size_t i = 0; i < rules_.size(); ++i) {
+    const FaultRule& rule = rules_[i];
+    if (!rule.commands.empty() && !rule.commands.contains(code)) continue;
+    const unsigned seen = ++seen_[i];
+    if (seen <= rule.after) continue;
+    if (rule.count != 0 && seen > rule.after + rule.count) continue;
+    if (rule.kind == FaultRule::Kind::refuse && !hits(rule)) continue;
+    plan.rules.push_back(&rule);
+  }
+  return plan;
+}
+
+bool Faults::hits(const FaultRule& rule) {
+  if (rule.probability >= 1) return true;
+  if (rule.probability <= 0) return false;
+  return std::uniform_real_distribution<double>(0, 1)(random_) < rule.probability;
+}
+
+}  // namespace varnode::sim

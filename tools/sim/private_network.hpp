@@ -1,0 +1,39 @@
+#pragma once
+// Two network namespaces joined by one veth pair: the modules' side, where
+// the simulator runs, and the client's side, where the library and the
+// command-line tool run (ip netns exec NAME ...). Nothing in them reaches
+// any other network.
+
+#include <string>
+#include <vector>
+
+#include "net/ip.hpp"
+
+namespace varnode::sim {
+
+class PrivateNetwork {
+ public:
+  // Makes the namespaces "NAME" (client) and "NAME-rack" (modules). Throws
+  // std::runtime_error when the machine does not allow it (root needed).
+  PrivateNetwork(std::string name, IP::Address client, unsigned prefix, const std::vector<IP::Address>& modules);
+  ~PrivateNetwork();
+  PrivateNetwork(const PrivateNetwork&) = delete;
+  PrivateNetwork& operator=(const PrivateNetwork&) = delete;
+
+  const std::string& client_namespace() const { return name_; }
+  // Moves the calling thread into the modules' namespace.
+  void enter_rack() const;
+  // Moves the calling thread (or a child about to exec) into the client's.
+  void enter_client() const;
+  // Gives the modules' side one more address, or takes one away.
+  bool add_address(IP::Address address) const;
+  void remove_address(IP::Address address) const;
+
+ private:
+  std::string name_;
+  std::string rack_;
+  std::string rack_link_;
+  unsigned prefix_;
+};
+
+}  // namespace varnode::sim
