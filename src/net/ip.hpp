@@ -62,10 +62,10 @@ std::set<std::string> interface_names();
 Address interface_address(const std::string& name);
 
 // The directed-broadcast test against one interface, shared by all platforms.
-constexpr bool is_directed_broadcast(Address candidate, const Interface& interface) {
+constexpr bool is_directed_broadcast(Address candidate, const Interface& local) {
   const std::uint32_t a = candidate.host_value();
-  const std::uint32_t m = interface.netmask.host_value();
-  const std::uint32_t i = interface.address.host_value();
+  const std::uint32_t m = local.netmask.host_value();
+  const std::uint32_t i = local.address.host_value();
   return ((i ^ a) & m) == 0 && (m | a) == 0xFFFFFFFFu;
 }
 

@@ -21,10 +21,20 @@ TEST(Socket, LongDatagramIsCutAndSourcePortIsHostOrder) {
   sender.send(here, receiver.local_port(), big.data(), big.size());
   std::uint16_t port = 0;
   Bytes data{1, 2, 3};
+#if defined(_WIN32)
+  // Windows does not cut a datagram to the buffer: the read fails, and the
+  // datagram is gone.
+  EXPECT_THROW(receiver.receive(1000, port, data), UDP::Exception::Internal);
+  const Bytes small{7};
+  sender.send(here, receiver.local_port(), small.data(), small.size());
+  const Bytes expected = small;
+#else
+  const Bytes expected(1500, 0x5A);
+#endif
   const IP::Address source = receiver.receive(1000, port, data);
   EXPECT_EQ(source, here);
   EXPECT_EQ(port, 30000);
-  EXPECT_EQ(data, Bytes(1500, 0x5A));
+  EXPECT_EQ(data, expected);
 }
 
 TEST(Socket, BindingToAForeignAddressFails) {

@@ -2,6 +2,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "net/ip.hpp"
@@ -12,8 +13,10 @@ namespace {
 Address from_sockaddr(const sockaddr* address) {
   std::array<std::uint8_t, 4> bytes{};
   if (address != nullptr && address->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-    std::memcpy(bytes.data(), &in->sin_addr.s_addr, 4);
+    // Copied byte-wise, not cast: on 32-bit ARM a sockaddr may be less aligned
+    // than a sockaddr_in, and a BSD netmask entry may be shorter than one.
+    const auto* raw = reinterpret_cast<const unsigned char*>(address);
+    std::memcpy(bytes.data(), raw + offsetof(sockaddr_in, sin_addr), 4);
   }
   return Address{bytes};
 }
