@@ -228,8 +228,10 @@ class _Temperature(Module):
         """Temperatures in kelvin, one per channel (volts for a voltage input).
 
         A reading beyond its sensor's table gives -inf or +inf for that channel.
-        Raises FailedError for a channel without a sensor on HX02, and
-        ConfigurationError when the module refuses the measurement.
+        Raises ConfigurationError when the module refuses the measurement
+        (as it does for a channel without a sensor), FailedError when the
+        reply cannot be converted (a channel reported without a sensor or
+        current, a temperature that would be NaN).
         """
         f = f"{self.family}_measure"
         chosen = check.channels(channels, self.channel_count, f)
