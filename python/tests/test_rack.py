@@ -4,8 +4,10 @@ from __future__ import annotations
 
 import builtins
 import ipaddress
+import re
 import threading
-from ctypes import byref, c_bool, c_float, c_uint8, c_uint16, c_uint32
+from ctypes import byref, c_bool, c_float, c_uint8, c_uint32
+from pathlib import Path
 
 import numpy
 import pytest
@@ -211,11 +213,27 @@ def test_python_refuses_only_what_the_library_refuses(raw):
     assert raw(0xC6120014) == 3  # 198.18.0.20: a module that would answer
 
 
+def receive_buffer_overflows() -> int:
+    """Datagrams this namespace's kernel dropped for a full socket buffer."""
+    lines = [line.split() for line in open("/proc/net/snmp") if line.startswith("Udp:")]
+    return int(lines[1][lines[0].index("RcvbufErrors")])
+
+
 def test_eight_channels_of_100000_samples_arrive_as_one_array():
     re01 = varnode.RE01(FAST_RE01)
     order = [8, 1, 2, 3, 4, 5, 6, 7]
     out = numpy.full((100_000, 8), numpy.nan, dtype=numpy.float32)
-    values = re01.measure(order, 100_000, 3000, out=out)
+    # UDP has no retransmission: on a busy machine the library's 64 KiB socket
+    # buffer can overflow at this rate and the stream then times out. Only a
+    # loss the kernel counted earns another try; any other failure is final.
+    for attempt in range(3):
+        dropped = receive_buffer_overflows()
+        try:
+            values = re01.measure(order, 100_000, 3000, out=out)
+            break
+        except varnode.TimeoutError:
+            if attempt == 2 or receive_buffer_overflows() == dropped:
+                raise
     assert values is out and values.flags.c_contiguous
     assert not numpy.isnan(values).any()
     for column, channel in enumerate(order):
@@ -276,3 +294,11 @@ def test_many_threads_share_modules():
     for t in threads:
         t.join()
     assert failures == []
+
+
+def test_the_readme_example_runs(capsys):
+    readme = (Path(__file__).resolve().parents[2] / "README.md").read_text()
+    example = re.search(r"```python\n(.*?)```", readme, re.S).group(1)
+    exec(compile(example, "README.md", "exec"), {})
+    printed = capsys.readouterr().out
+    assert "IPv4Address('198.18.0.19')" in printed and "(1000, 2)" in printed
