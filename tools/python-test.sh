@@ -25,20 +25,27 @@ python=/usr/bin/python3
 [ -x "$python" ] || python=$(command -v python3)
 
 export VARNODE_LIBRARY="$build/src/libvarnode.so.2"
-# The tests check that they run in another network namespace than this one.
-export VARNODE_TEST_RACK
-VARNODE_TEST_RACK=$(readlink /proc/self/ns/net)
+tests=("$python" -m pytest -q -rs -p no:cacheprovider python/tests)
 status=0
-"$build/tools/sim/varnode-sim" --netns --config python/tests/rack.json \
-  --exec "$python -m pytest -q -rs -p no:cacheprovider python/tests" >"$build/python-rack.log" || status=$?
-# pytest's output without the simulator's table of the rack.
-grep -v '^ready: \|^kind  \|^sensor curves: \|^[A-Z0-9]\{4\}  ' "$build/python-rack.log" || true
+if [ "$(id -u)" -ne 0 ]; then
+  # The rack's namespace needs root; the tests that need no module still run.
+  echo "python-test: not root, so the tests against the rack are skipped"
+  "${tests[@]}" || status=$?
+else
+  # The tests check that they run in another network namespace than this one.
+  export VARNODE_TEST_RACK
+  VARNODE_TEST_RACK=$(readlink /proc/self/ns/net)
+  "$build/tools/sim/varnode-sim" --netns --config python/tests/rack.json \
+    --exec "${tests[*]}" >"$build/python-rack.log" || status=$?
+  # pytest's output without the simulator's table of the rack.
+  grep -v '^ready: \|^kind  \|^sensor curves: \|^[A-Z0-9]\{4\}  ' "$build/python-rack.log" || true
+fi
 # pytest's 5 means it collected no tests: that is a broken run, not a pass.
 if [ "$status" -eq 5 ]; then
   echo "python-test: pytest collected no tests" >&2
   exit 1
 fi
 if [ "$status" -ne 0 ]; then
-  echo "python-test: failed ($status); the whole output is in $build/python-rack.log" >&2
+  echo "python-test: failed ($status)" >&2
   exit "$status"
 fi

@@ -9,7 +9,7 @@ import ipaddress
 import math
 import numbers
 import struct
-from typing import Iterable, List, Mapping, Sequence, Tuple, TypeVar, Union
+from typing import Any, Iterable, List, Mapping, Sequence, Tuple, TypeVar, Union
 
 import numpy
 
@@ -114,7 +114,7 @@ def channels(values: Iterable[object], highest: int, function: str, allow_empty:
     return result
 
 
-def per_channel(mapping: Mapping[object, T], highest: int, function: str) -> Tuple[List[int], List[T]]:
+def per_channel(mapping: Mapping[Any, T], highest: int, function: str) -> Tuple[List[int], List[T]]:
     """Channels and values of a {channel: value} mapping, in the mapping's order."""
     if not isinstance(mapping, Mapping):
         raise TypeError(f"{function}: give a mapping {{channel: value}}, not {type_name(mapping)}")

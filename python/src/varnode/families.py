@@ -11,6 +11,7 @@ from ctypes import POINTER, byref, c_bool, c_float, c_int64, c_uint8, c_uint32
 from typing import Iterable, List, Mapping, Optional, Tuple, Union
 
 import numpy
+from numpy.typing import NDArray
 
 from . import _checks as check
 from ._library import call
@@ -155,7 +156,7 @@ class _AnalogInput(Module):
         call(f"{self.family}_stop", self._address)
 
     def measure(self, channels: Iterable[int], samples: int, frequency: float = math.nan,
-                out: Optional[numpy.ndarray] = None) -> numpy.ndarray:
+                out: Optional[NDArray[numpy.float32]] = None) -> NDArray[numpy.float32]:
         """Stream `samples` (1 to 1,000,000) samples of each channel (1 to 8)
         at `frequency` Hz (6 to 3000, needed when samples > 1).
 
