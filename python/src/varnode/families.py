@@ -181,8 +181,8 @@ class _AnalogInput(Module):
         elif not isinstance(out, numpy.ndarray):
             raise TypeError(f"{f}: out must be a numpy.ndarray, not {check.type_name(out)}")
         elif out.dtype != numpy.float32 or out.shape != shape or not out.flags.c_contiguous \
-                or not out.flags.writeable:
-            refuse(f, f"out must be a writeable C-contiguous float32 array of shape {shape}")
+                or not out.flags.writeable or not out.flags.aligned:
+            refuse(f, f"out must be a writeable, aligned, C-contiguous float32 array of shape {shape}")
         size = c_uint32(out.size)
         call(f, self._address, check.array(c_uint8, chosen), len(chosen), count, rate,
              out.ctypes.data_as(POINTER(c_float)), byref(size))
