@@ -261,9 +261,8 @@ def test_a_thread_keeps_running_while_another_streams():
 
     streaming = threading.Thread(target=stream, daemon=True)
     streaming.start()
-    polls = 0
     while streaming.is_alive() and re01.status()["measuring"].value != 1:
-        polls += 1
+        pass
     assert streaming.is_alive(), outcome
     re01.stop()
     streaming.join(timeout=60)
