@@ -33,3 +33,4 @@ for preset in "${presets[@]}"; do
     ctest --preset "$preset" -j2
   fi
 done
+if [[ " ${presets[*]} " == *" dev "* ]]; then tools/python-test.sh build/dev; fi  # the Python package

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Tests the Python package against a build's libvarnode: installs numpy and
+# pytest from Debian when missing, then runs pytest inside the private network
+# namespace that varnode-sim creates for the rack of python/tests/rack.json.
+# Usage: tools/python-test.sh [build directory]   (default build/dev; root needed)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build/dev}")
+
+missing=()
+for p in python3-numpy python3-pytest; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Debian's interpreter, the one its numpy and pytest belong to, even when
+# another python3 comes first on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=$(command -v python3)
+
+export VARNODE_LIBRARY="$build/src/libvarnode.so.2"
+tests=("$python" -m pytest -q -rs -p no:cacheprovider python/tests)
+status=0
+if [ "$(id -u)" -ne 0 ]; then
+  # The rack's namespace needs root; the tests that need no module still run.
+  echo "python-test: not root, so the tests against the rack are skipped"
+  "${tests[@]}" || status=$?
+else
+  # The tests check that they run in another network namespace than this one.
+  export VARNODE_TEST_RACK
+  VARNODE_TEST_RACK=$(readlink /proc/self/ns/net)
+  "$build/tools/sim/varnode-sim" --netns --config python/tests/rack.json \
+    --exec "${tests[*]}" >"$build/python-rack.log" || status=$?
+  # pytest's output without the simulator's table of the rack.
+  grep -v '^ready: \|^kind  \|^sensor curves: \|^[A-Z0-9]\{4\}  ' "$build/python-rack.log" || true
+fi
+# pytest's 5 means it collected no tests: that is a broken run, not a pass.
+if [ "$status" -eq 5 ]; then
+  echo "python-test: pytest collected no tests" >&2
+  exit 1
+fi
+if [ "$status" -ne 0 ]; then
+  echo "python-test: failed ($status)" >&2
+  exit "$status"
+fi
