@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <future>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
                "varnode-sim"};
   std::string config, name, command;
   std::vector<std::string> quick;
-  bool netns = false, list = false, print_example = false;
+  std::string pcap;
+  bool netns = false, list = false, print_example = false, trace = false;
   double speed = 0;
   app.add_option("-c,--config", config, "rack description (JSON; see --example)")->check(CLI::ExistingFile);
   app.add_option("-m,--module", quick, "a module KIND[@ADDRESS] instead of a description; repeatable");
@@ -78,6 +80,8 @@ int main(int argc, char** argv) {
   app.add_option("--exec", command, "run this shell command on the client side, then stop; exits with its status");
   app.add_option("--stream-speed", speed, "stream every measurement this many times faster than real time")
       ->check(CLI::PositiveNumber);
+  app.add_option("--pcap", pcap, "write every datagram the rack receives and sends to this pcap file");
+  app.add_flag("--trace", trace, "print one line per datagram on stderr");
   app.add_flag("--list", list, "print the rack and exit");
   app.add_flag("--example", print_example, "print an example rack description and exit");
   app.footer("Without --config or --module the rack holds one module of each kind:\n"
@@ -137,6 +141,23 @@ int main(int argc, char** argv) {
     network->remove_address(from);
     return true;
   };
+  std::unique_ptr<PcapWriter> capture;
+  if (!pcap.empty()) {
+    try {
+      capture = std::make_unique<PcapWriter>(pcap);
+    } catch (const std::exception& failure) {
+      std::fprintf(stderr, "varnode-sim: %s\n", failure.what());
+      return 73;
+    }
+  }
+  std::optional<Tracer> tracer;
+  if (trace) tracer.emplace(stderr);
+  if (capture || tracer) {
+    options.observe = [&](const Hop& hop, std::span<const std::uint8_t> datagram, bool incoming) {
+      if (capture) capture->write(hop, datagram);
+      if (tracer) tracer->write(hop, datagram, incoming);
+    };
+  }
   Server server(std::move(rack), options);
   std::promise<std::string> bound;
   std::thread serving([&] {

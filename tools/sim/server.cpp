@@ -127,6 +127,7 @@ void Server::send(IP::Address from, Endpoint to, Bytes datagram, Time at) {
 void Server::transmit(IP::Address from, const Endpoint& to, const Bytes& datagram) {
   for (auto& [module, socket] : sockets_) {
     if (module->address() == from) {
+      if (options_.observe) options_.observe(Hop{from, DCP::port, to.address, to.port}, datagram, false);
       socket->send(to, datagram);
       return;
     }
@@ -185,6 +186,7 @@ void Server::drain(Socket& socket, Module* module) {
   IP::Address destination;
   Bytes data;
   for (int i = 0; i < 64 && socket.receive(source, destination, data); ++i) {
+    if (options_.observe) options_.observe(Hop{source.address, source.port, destination, DCP::port}, data, true);
     Request request;
     try {
       const DCP::Message message = DCP::decode(data);

@@ -9,10 +9,12 @@
 #include <map>
 #include <memory>
 #include <queue>
+#include <span>
 #include <vector>
 
 #include "module.hpp"
 #include "rack.hpp"
+#include "traffic.hpp"
 
 namespace varnode::sim {
 
@@ -25,6 +27,9 @@ class Server final : public Outbox {
     // Called when a configure command moved a module; false keeps it where
     // it was (for instance when the new address cannot be made local).
     std::function<bool(IP::Address from, IP::Address to)> move_address;
+    // Sees every datagram the rack receives (incoming) and sends, as it
+    // crossed the socket; called on the serving thread.
+    std::function<void(const Hop& hop, std::span<const std::uint8_t> datagram, bool incoming)> observe;
   };
 
   Server(Rack rack, Options options);
