@@ -32,6 +32,7 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDE
   set(VARNODE_PC_INCLUDEDIR ${CMAKE_INSTALL_FULL_INCLUDEDIR})
 else()
   file(RELATIVE_PATH up /prefix/${pc_dir} /prefix)
+  string(REGEX REPLACE "/$" "" up "${up}")
   set(VARNODE_PC_PREFIX "\${pcfiledir}/${up}")
   set(VARNODE_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
   set(VARNODE_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")

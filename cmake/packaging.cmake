@@ -4,7 +4,8 @@
 set(CPACK_PACKAGE_NAME varnode)
 set(CPACK_PACKAGE_VENDOR varnode)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control of small Ethernet I/O modules over DCP")
+# Each Debian package's description: its own summary line, then the rest.
+set(varnode_summary "control of small Ethernet I/O modules over DCP")
 set(CPACK_PACKAGE_CONTACT "varnode maintainers <varnode@localhost>" CACHE STRING "Maintainer named in the packages")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
@@ -39,28 +40,31 @@ else()
   # packages, the exact version (the components' DEPENDS below).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
-  # The library package gets a shlibs file and the ldconfig trigger.
+  # dpkg-shlibdeps runs in each component's staging folder; the tools need
+  # the library, which is staged beside them rather than installed.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../runtime/usr/${CMAKE_INSTALL_LIBDIR})
+  # The library package gets a shlibs file, and runs ldconfig when installed and removed.
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvarnode${PROJECT_VERSION_MAJOR})
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-  set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY} (library)
- A C library for small Ethernet I/O modules that speak DCP, a binary protocol
- on UDP port 30000: digital I/O, digital outputs, counters, streamed analog
- inputs, analog outputs and temperature modules.")
+  set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "${varnode_summary} (library)
+A C library for small Ethernet I/O modules that speak DCP, a binary protocol
+on UDP port 30000: digital I/O, digital outputs, counters, streamed analog
+inputs, analog outputs and temperature modules.")
 
   set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvarnode-dev)
   set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-  set(CPACK_DEBIAN_DEV_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY} (development files)
- The header, the link-time library, the CMake package (find_package(varnode))
- and the pkg-config file (varnode.pc) of the varnode library.")
+  set(CPACK_DEBIAN_DEV_DESCRIPTION "${varnode_summary} (development files)
+The header, the link-time library, the CMake package (find_package(varnode))
+and the pkg-config file (varnode.pc) of the varnode library.")
 
   set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME varnode-tools)
   set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_TOOLS_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY} (tools)
- varnode, every library operation from the command line, and varnode-sim, a
- rack of virtual modules that answer DCP, for trying programs without
- hardware.")
+  set(CPACK_DEBIAN_TOOLS_DESCRIPTION "${varnode_summary} (tools)
+varnode, every library operation from the command line, and varnode-sim, a
+rack of virtual modules that answer DCP, for trying programs without
+hardware.")
 endif()
 
 include(CPack)

@@ -28,7 +28,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >/dev/null
+if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log"; exit 1
+fi
 debs=("$work"/*.deb)
 names=()
 for deb in "${debs[@]}"; do

@@ -59,7 +59,8 @@ pkg-config)
   cp "$SOURCE/tests/install/consumer/consumer.c" "$SOURCE/tests/install/consumer/Makefile" "$WORK/pkg-config/"
   export PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig
   [ "$(pkg-config --variable=libdir varnode)" -ef "$prefix/$LIBDIR" ] || { echo "pkg-config libdir is wrong"; exit 1; }
-  run_quietly make -C "$WORK/pkg-config" CC="$CC" CFLAGS="$CFLAGS" LDFLAGS="$LDFLAGS"
+  # Flags through the environment, which the Makefile adds to.
+  CFLAGS=$CFLAGS LDFLAGS=$LDFLAGS run_quietly make -C "$WORK/pkg-config" CC="$CC"
   LD_LIBRARY_PATH=$(pkg-config --variable=libdir varnode) "$WORK/pkg-config/consumer"
   ;;
 examples)
@@ -101,7 +102,7 @@ deb)
   # The library package runs ldconfig and tells dpkg-shlibdeps of users'
   # programs which package brings the library.
   dpkg-deb --ctrl-tarfile "$lib" | tar -t | grep -x >/dev/null './shlibs' || { echo "$lib has no shlibs file"; exit 1; }
-  dpkg-deb --info "$lib" triggers | grep >/dev/null ldconfig || { echo "$lib has no ldconfig trigger"; exit 1; }
+  dpkg-deb --info "$lib" postinst | grep >/dev/null ldconfig || { echo "$lib does not run ldconfig"; exit 1; }
   field "$lib" Depends | grep >/dev/null 'libc6' || { echo "$lib depends on no libc6"; exit 1; }
   field "$lib" Depends | grep >/dev/null 'libstdc++6' || { echo "$lib depends on no libstdc++6"; exit 1; }
   field "$dev" Depends | grep -F >/dev/null "$(field "$lib" Package) (= $(field "$lib" Version))" ||
