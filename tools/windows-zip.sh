@@ -18,7 +18,10 @@ for f in bin/varnode.dll lib/libvarnode.dll.a include/varnode/varnode.h lib/cmak
          lib/cmake/varnode/varnodeConfigVersion.cmake lib/cmake/varnode/varnodeTargets.cmake; do
   [ -f "$root/$f" ] || { echo "${zip##*/} lacks $f"; exit 1; }
 done
-objdump=$(sed -n 's/^CMAKE_OBJDUMP:[A-Z]*=//p' "$build/CMakeCache.txt")
+case $zip in
+  *-windows-x86_64.zip) objdump=x86_64-w64-mingw32-objdump ;;
+  *) objdump=i686-w64-mingw32-objdump ;;
+esac
 cmake -DLIBRARY="$root/bin/varnode.dll" -DHEADER=include/varnode/varnode.h -DOBJDUMP="$objdump" \
       -P tests/exported_symbols.cmake
 toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")
