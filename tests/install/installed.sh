@@ -74,6 +74,21 @@ examples)
     if "$WORK/examples/$example" 1.2.3 2>/dev/null; then echo "$example took a bad address"; exit 1; fi
   done
   echo "built: find_modules digital_io stream_csv thermocouple"
+  if [ -z "${SIM:-}" ] || [ "$(id -u)" -ne 0 ]; then
+    echo "not run against a virtual rack (needs the simulator and root)"; exit 0
+  fi
+  # Against the default rack (one module of each kind, in a private network
+  # namespace): KL01 .11 reads back the written 1 high and 2 low, and its
+  # inputs 6 and 8 high; HX01 .19 channel 1 is at
+  # 100 degrees C, RE01 .17 streams.
+  e=$WORK/examples
+  out=$("$SIM" --netns --exec "$e/find_modules && $e/digital_io 198.18.0.11 && $e/thermocouple 198.18.0.19 &&
+                              $e/stream_csv 198.18.0.17 5 1000" 2>&1) || { echo "$out"; exit 1; }
+  echo "$out" | sed -n '/^10 module/,$p'
+  for line in "10 module(s)" "198.18.0.19  HX01  serial 1050889" "channel 1: high" "channel 2: low"               "channel 8: high" "channel 1: 373.15 K (100.00 degrees C)" "time_s,channel_1,channel_2"; do
+    grep -F "$line" <<<"$out" >/dev/null || { echo "missing: $line"; exit 1; }
+  done
+  [ "$(grep -cE '^0\.00[0-4]000,' <<<"$out")" = 5 ] || { echo "expected 5 samples"; exit 1; }
   ;;
 deb)
   rm -rf "$WORK/deb"
