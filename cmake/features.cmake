@@ -23,7 +23,7 @@ function(varnode_feature name doc)
     set(requested OFF)
   endif()
   set(VARNODE_FEATURE_${name} ${requested} PARENT_SCOPE)
-  set(VARNODE_FEATURE_DOC_${name} "${doc}" PARENT_SCOPE)
+  set_property(GLOBAL PROPERTY VARNODE_FEATURE_DOC_${name} "${doc}")
   if(requested STREQUAL "OFF")
     set(${name} OFF PARENT_SCOPE)
   else()
@@ -34,11 +34,12 @@ endfunction()
 # varnode_require(NAME <find_package arguments> PACKAGE debian-package)
 # varnode_require(NAME PATH file PACKAGE debian-package)
 # varnode_require(NAME PROGRAM name PACKAGE debian-package)
-# Checks one dependency of the feature NAME, unless the feature is already
+# Checks one dependency of the feature NAME, unless the feature was turned
 # off. Missing: an error when the feature was asked for, else the feature is
-# turned off with a message that names the Debian package to install.
+# turned off, and at the end of the configure step one message names every
+# Debian package it lacked.
 function(varnode_require name)
-  if(NOT ${name})
+  if(VARNODE_FEATURE_${name} STREQUAL "OFF")
     return()
   endif()
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "PACKAGE;PATH;PROGRAM" "")
@@ -73,7 +74,20 @@ function(varnode_require name)
   if(VARNODE_FEATURE_${name} STREQUAL "ON")
     message(FATAL_ERROR "${name}=ON needs ${what} (Debian package ${arg_PACKAGE})")
   endif()
-  message(NOTICE "-- varnode: ${VARNODE_FEATURE_DOC_${name}} left out: ${what} not found "
-                 "(Debian package ${arg_PACKAGE}; -D${name}=OFF to build without asking)")
+  get_property(missing GLOBAL PROPERTY VARNODE_MISSING_${name})
+  if(NOT missing)
+    # Deferred arguments are read when the call runs: write the name in now.
+    cmake_language(EVAL CODE "cmake_language(DEFER DIRECTORY \"${CMAKE_SOURCE_DIR}\" CALL varnode_report_missing ${name})")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY VARNODE_MISSING_${name} ${arg_PACKAGE})
   set(${name} OFF PARENT_SCOPE)
+endfunction()
+
+function(varnode_report_missing name)
+  get_property(missing GLOBAL PROPERTY VARNODE_MISSING_${name})
+  list(REMOVE_DUPLICATES missing)
+  list(JOIN missing " " packages)
+  get_property(doc GLOBAL PROPERTY VARNODE_FEATURE_DOC_${name})
+  message(NOTICE "-- varnode: ${doc} left out: install ${packages} (Debian) to build them, "
+                 "or -D${name}=OFF to build without asking")
 endfunction()
