@@ -1,4 +1,5 @@
 // varnode: every library operation from the command line.
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <string>
