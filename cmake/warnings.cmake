@@ -1,10 +1,12 @@
-# Warnings are errors everywhere; every target of the project calls this.
+# Every target of the project calls this. Warnings are errors when
+# VARNODE_WARNINGS_AS_ERRORS is on (the presets and CI).
 function(varnode_warnings target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /WX)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${VARNODE_WARNINGS_AS_ERRORS}>:/WX>)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
-      -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual -Werror)
+      -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual
+      $<$<BOOL:${VARNODE_WARNINGS_AS_ERRORS}>:-Werror>)
   endif()
 endfunction()
 

@@ -48,6 +48,10 @@ for preset in "${presets[@]}"; do
   start=$SECONDS
   if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; then
     ctest --preset "$preset" -j2 || failed+=("$preset")
+    # Windows: the zip with the DLL, its import library, the header and the CMake package.
+    case "$preset" in
+      windows-*) tools/windows-zip.sh "build/$preset" || failed+=("$preset (zip)") ;;
+    esac
   else
     failed+=("$preset (build)")
   fi

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
-          iproute2 binutils util-linux libcli11-dev nlohmann-json3-dev tshark)
+          iproute2 binutils util-linux libcli11-dev nlohmann-json3-dev tshark help2man dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -34,3 +34,5 @@ for preset in "${presets[@]}"; do
   fi
 done
 if [[ " ${presets[*]} " == *" dev "* ]]; then tools/python-test.sh build/dev; fi  # the Python package
+# The Debian packages: installed, used and purged again.
+tools/package-test.sh build/dev

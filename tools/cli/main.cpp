@@ -1,15 +1,34 @@
 // varnode: every library operation from the command line.
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <string>
+
+#include <varnode/varnode.h>
 
 #include "commands.hpp"
 
 using namespace varnode::cli;
 
+namespace {
+
+// The tool's version and, asked of the library actually loaded, its own.
+std::string version_text() {
+  char vendor[64], version[64];
+  std::uint32_t vendor_size = sizeof vendor, version_size = sizeof version, build = 0;
+  std::string library = "unknown";
+  if (get_driver(vendor, &vendor_size, version, &version_size, &build) == VARNODE_SUCCESS)
+    library = std::string(version, version_size);
+  return "varnode " VARNODE_TOOL_VERSION "\nlibrary " + library;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   CLI::App app{"Controls I/O modules over DCP (UDP port 30000) through the varnode library.", "varnode"};
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", version_text, "print the tool's and the library's version");
   Context context;
   app.add_flag("--json", context.json, "print results as JSON, for programs");
   app.add_flag("--csv", context.csv, "print streamed samples as CSV (ra01/re01 measure)");
@@ -29,6 +48,8 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& error) {
     app.exit(error);
     return 64;

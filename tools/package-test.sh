@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The Debian packages as a user meets them: built from the dev build (made if
+# missing), installed with apt-get, `varnode --version` run from where the
+# package put it, programs built against the installed library with
+# pkg-config and with CMake, then the packages purged, leaving no file behind.
+# Needs root or sudo; installs into the machine's own /usr for a moment.
+# Usage: tools/package-test.sh [build-folder]   (default build/dev)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/dev}
+sudo_cmd=""
+[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+
+if [ ! -f "$build/CPackConfig.cmake" ]; then
+  cmake --preset dev >/dev/null
+  cmake --build --preset dev
+fi
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+
+work=$(mktemp -d)
+chmod 755 "$work"  # apt reads local packages as its own user
+installed=()
+cleanup() {
+  if ((${#installed[@]})); then
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get purge -y -qq "${installed[@]}" >/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log"; exit 1
+fi
+debs=("$work"/*.deb)
+names=()
+for deb in "${debs[@]}"; do
+  chmod 644 "$deb"
+  names+=("$(dpkg-deb -f "$deb" Package)")
+done
+for name in "${names[@]}"; do
+  if dpkg -s "$name" >/dev/null 2>&1; then
+    echo "$name is installed already: not touching it"; exit 1
+  fi
+done
+echo "installing: ${debs[*]##*/}"
+installed=("${names[@]}")
+DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${debs[@]}" >/dev/null
+
+files=$(dpkg -L "${names[@]}" | sort -u)
+# The tool from its installed place, reporting its version and the version of
+# the library it loaded.
+tool=$(command -v varnode || true)
+[ "$tool" = /usr/bin/varnode ] || { echo "varnode found at $tool"; exit 1; }
+/usr/bin/varnode --version
+[ "$(/usr/bin/varnode --version)" = "$(printf 'varnode %s\nlibrary %s' "$version" "$version")" ] ||
+  { echo "unexpected version"; exit 1; }
+/usr/bin/varnode-sim --help >/dev/null
+# The Python package, found by the system's python3, loads the installed library.
+(cd / && python3 -c 'import varnode; print("python:", varnode.__file__, varnode.driver())')
+# The dissector, where Wireshark looks for plugins.
+if command -v tshark >/dev/null; then
+  tshark -G protocols 2>/dev/null | grep -q "	dcp$" || { echo "tshark did not load the installed dissector"; exit 1; }
+fi
+
+# Users' programs, built against the system's copy.
+[ "$(pkg-config --modversion varnode)" = "$version" ] || { echo "pkg-config: no varnode $version"; exit 1; }
+cp tests/install/consumer/consumer.c tests/install/consumer/Makefile "$work/"
+make -s -C "$work" consumer >/dev/null
+"$work/consumer"
+cmake -S tests/install/consumer -B "$work/cmake" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+"$work/cmake/consumer"
+
+DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get purge -y -qq "${names[@]}" >/dev/null
+installed=()
+left=()
+while read -r path; do
+  # Shared folders (/usr/bin, ...) stay; everything of ours must be gone.
+  if [ -L "$path" ] || [ -f "$path" ]; then left+=("$path"); fi
+done <<<"$files"
+for dir in /usr/include/varnode $(dirname "$(grep '/cmake/varnode/' <<<"$files" | head -1)"); do
+  [ -e "$dir" ] && left+=("$dir")
+done
+if ((${#left[@]})); then
+  echo "left behind after purge: ${left[*]}"; exit 1
+fi
+echo "packages installed, used and purged: ${names[*]}"
