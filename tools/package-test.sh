@@ -55,8 +55,8 @@ tool=$(command -v varnode || true)
 [ "$(/usr/bin/varnode --version)" = "$(printf 'varnode %s\nlibrary %s' "$version" "$version")" ] ||
   { echo "unexpected version"; exit 1; }
 /usr/bin/varnode-sim --help >/dev/null
-# The Python package, found by the system's python3, loads the installed library.
-(cd / && python3 -c 'import varnode; print("python:", varnode.__file__, varnode.driver())')
+# The Python package, found by the system's python3 (not a python3 of one's own on PATH), loads the installed library.
+(cd / && /usr/bin/python3 -c 'import varnode; print("python:", varnode.__file__, varnode.driver())')
 # The dissector, where Wireshark looks for plugins.
 if command -v tshark >/dev/null; then
   tshark -G protocols 2>/dev/null | grep -q "	dcp$" || { echo "tshark did not load the installed dissector"; exit 1; }
