@@ -122,7 +122,10 @@ FaultPlan Faults::plan(std::uint16_t code) {
     const unsigned seen = ++seen_[i];
     if (seen <= rule.after) continue;
     if (rule.count != 0 && seen > rule.after + rule.count) continue;
-    if (rule.kind == FaultRule::Kind::refuse && !hits(rule)) continue;
+    // These act on a whole request, so their dice are thrown once for it.
+    const bool per_request = rule.kind == FaultRule::Kind::refuse || rule.kind == FaultRule::Kind::silent ||
+                             rule.kind == FaultRule::Kind::abort;
+    if (per_request && !hits(rule)) continue;
     plan.rules.push_back(&rule);
   }
   return plan;

@@ -23,7 +23,7 @@ struct FaultRule {
   };
   Kind kind = Kind::drop;
   std::set<std::uint16_t> commands;  // empty: every command
-  double probability = 1.0;          // per datagram (per request for refuse)
+  double probability = 1.0;          // per datagram (per request for refuse, silent, abort)
   unsigned after = 0;                // spare the first `after` matching requests
   unsigned count = 0;                // then act on this many (0: all)
   unsigned delay_ms = 0;             // delay; also how long reorder holds a reply
