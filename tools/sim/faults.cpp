@@ -148,6 +148,8 @@ void Faults::malform(const FaultPlan& plan, std::uint16_t& code, std::vector<std
     for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random_());
     return bytes;
   };
+  // One change at most: a cut followed by an added byte, say, would give a
+  // reply of the right size with one wrong byte, which no receiver can tell.
   if (const FaultRule* rule = hit(K::random)) {
     // By default never the original size, so that the size alone shows the
     // reply is not a well-formed one.
@@ -158,17 +160,13 @@ void Faults::malform(const FaultPlan& plan, std::uint16_t& code, std::vector<std
       if (n >= payload.size()) ++n;
     }
     payload = random_bytes(n);
-  }
-  if (const FaultRule* rule = hit(K::truncated)) {
-    const std::size_t cut = std::min<std::size_t>(rule->bytes == 0 ? 1 : rule->bytes, payload.size());
-    payload.resize(payload.size() - cut);
-  }
-  if (const FaultRule* rule = hit(K::over_long)) {
-    const std::vector<std::uint8_t> extra = random_bytes(rule->bytes == 0 ? 1 : rule->bytes);
+  } else if (const FaultRule* cut = hit(K::truncated)) {
+    payload.resize(payload.size() - std::min<std::size_t>(cut->bytes == 0 ? 1 : cut->bytes, payload.size()));
+  } else if (const FaultRule* longer = hit(K::over_long)) {
+    const std::vector<std::uint8_t> extra = random_bytes(longer->bytes == 0 ? 1 : longer->bytes);
     payload.insert(payload.end(), extra.begin(), extra.end());
-  }
-  if (const FaultRule* rule = hit(K::wrong_code)) {
-    std::uint16_t other = rule->reply_code.value_or(code);
+  } else if (const FaultRule* wrong = hit(K::wrong_code)) {
+    std::uint16_t other = wrong->reply_code.value_or(code);
     while (other == code) other = static_cast<std::uint16_t>(random_());
     code = other;
   }

@@ -116,16 +116,17 @@ class Soak {
     }
     std::printf("soak: %llu calls from %u threads in %.1f s (%.0f calls/s)\n",
                 static_cast<unsigned long long>(all.calls), options_.threads, seconds_, all.calls / seconds_);
-    std::printf("%-8s %8s %8s %7s %7s %7s %7s %7s %7s %7s %7s %7s %6s %6s\n", "family", "calls", "success", "1",
-                "2", "3", "4", "6", "7", "8", "9", "other", "wrong", "undoc");
+    std::printf("%-8s %8s %8s %6s %6s %6s %6s %6s %6s %6s %6s %6s %6s %6s %6s\n", "family", "calls", "success", "1",
+                "2", "3", "4", "5", "6", "7", "8", "9", "other", "wrong", "undoc");
     const auto row = [](const std::string& name, const Tally& t) {
-      std::uint64_t other = t.codes[5];
+      std::uint64_t other = 0;
       for (std::size_t c = 10; c < t.codes.size(); ++c) other += t.codes[c];
-      std::printf("%-8s %8llu %8llu %7llu %7llu %7llu %7llu %7llu %7llu %7llu %7llu %7llu %6llu %6llu\n",
+      std::printf("%-8s %8llu %8llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu\n",
                   name.c_str(), static_cast<unsigned long long>(t.calls),
                   static_cast<unsigned long long>(t.codes[0]), static_cast<unsigned long long>(t.codes[1]),
                   static_cast<unsigned long long>(t.codes[2]), static_cast<unsigned long long>(t.codes[3]),
-                  static_cast<unsigned long long>(t.codes[4]), static_cast<unsigned long long>(t.codes[6]),
+                  static_cast<unsigned long long>(t.codes[4]), static_cast<unsigned long long>(t.codes[5]),
+                  static_cast<unsigned long long>(t.codes[6]),
                   static_cast<unsigned long long>(t.codes[7]), static_cast<unsigned long long>(t.codes[8]),
                   static_cast<unsigned long long>(t.codes[9]), static_cast<unsigned long long>(other),
                   static_cast<unsigned long long>(t.wrong), static_cast<unsigned long long>(t.undocumented));

@@ -19,8 +19,11 @@ std::string dotted(std::uint32_t a) {
 }
 
 // Every kind of fault on every module, each rarely enough that most calls
-// still succeed. Malformed replies keep their default sizes: one byte cut or
-// added, random bytes of a wrong size, so that none can pass as well-formed.
+// still succeed. DCP carries no checksum, so a malformed reply that happens
+// to have a valid form is taken as sent; the sizes here rule that out: one
+// byte cut or added, and random payloads of 3 bytes (no reply of the rack
+// has that size or is made of elements that fit) or 1 byte for status
+// (which may be as short as one 3-byte element).
 json fault_rules(Slot slot) {
   const char* refusal = slot == kl01 || slot == kl02 || slot == hx01 || slot == hx02 ? "configuration"
                         : slot == re01                                               ? "aborted"
@@ -37,7 +40,8 @@ json fault_rules(Slot slot) {
       {{"fault", "truncated"}, {"probability", 0.01}},
       {{"fault", "over_long"}, {"probability", 0.01}},
       {{"fault", "wrong_code"}, {"probability", 0.01}},
-      {{"fault", "random"}, {"probability", 0.01}},
+      {{"fault", "random"}, {"probability", 0.01}, {"commands", {7}}, {"bytes", 1}},
+      {{"fault", "random"}, {"probability", 0.01}, {"bytes", 3}},
   });
 }
 
