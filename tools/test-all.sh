@@ -33,3 +33,5 @@ for preset in "${presets[@]}"; do
     ctest --preset "$preset" -j2
   fi
 done
+# A short fault-injection soak against a virtual rack, in each build made above.
+tools/soak.sh
