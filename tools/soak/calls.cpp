@@ -601,29 +601,29 @@ bool prepare_rack(std::string& failure) {
 bool learn_references(std::string& failure) {
   for (unsigned s = 0; s < slot_count; ++s) {
     const Slot slot = static_cast<Slot>(s);
-    const ModuleSpec spec = module(slot);
+    const RackModule entry = module(slot);
     if (slot != reset_target) {
       const bool got = agreed(info_reference[slot], [&](Info& info) {
         InfoCall c;
-        if (c.call(spec.address) != 0) return false;
+        if (c.call(entry.address) != 0) return false;
         c.collect();
         info = c.info;
         // Until the configure broadcast has arrived, the identity is not yet the one to keep.
-        return info.texts[1] == spec.kind && info.numbers[0] == spec.serial && info.numbers[9] == spec.address &&
+        return info.texts[1] == entry.kind && info.numbers[0] == entry.serial && info.numbers[9] == entry.address &&
                info.texts[7] == configured_text && info.texts[9] == hex(burned_bytes, sizeof burned_bytes);
       });
       if (!got) {
-        failure = std::string("no agreeing identity from ") + spec.kind;
+        failure = std::string("no agreeing identity from ") + entry.kind;
         return false;
       }
     }
     if (!agreed(status_reference[slot], [&](Status& status) {
           StatusCall c;
-          if (c.call(spec.address) != 0) return false;
+          if (c.call(entry.address) != 0) return false;
           status = c.collect();
           return status.ok == 1;
         })) {
-      failure = std::string("no agreeing status from ") + spec.kind;
+      failure = std::string("no agreeing status from ") + entry.kind;
       return false;
     }
   }

@@ -59,7 +59,7 @@ json pinned_status(Slot slot) {
 
 }  // namespace
 
-ModuleSpec module(Slot slot) {
+RackModule module(Slot slot) {
   const std::uint32_t address = client_address - 1 + 11 + slot;  // 198.18.0.11 on
   return {kinds[slot], address, 0x00200000u + 0x101u * (slot + 1), static_cast<std::uint16_t>(80 + 15 * slot)};
 }
@@ -84,11 +84,11 @@ std::string rack_json() {
   json modules = json::array();
   for (unsigned s = 0; s < slot_count; ++s) {
     const Slot slot = static_cast<Slot>(s);
-    const ModuleSpec spec = module(slot);
-    json m = {{"kind", spec.kind},
-              {"address", dotted(spec.address)},
-              {"serial", spec.serial},
-              {"name", std::string(spec.kind) + " soak"},
+    const RackModule entry = module(slot);
+    json m = {{"kind", entry.kind},
+              {"address", dotted(entry.address)},
+              {"serial", entry.serial},
+              {"name", std::string(entry.kind) + " soak"},
               {"faults", fault_rules(slot)},
               {"status", pinned_status(slot)}};
     switch (slot) {

@@ -11,13 +11,13 @@ namespace soak {
 
 enum Slot : unsigned { kl01, kl02, ks01, ks02, qu01, ra01, re01, we01, hx01, hx02, reset_target, slot_count };
 
-struct ModuleSpec {
+struct RackModule {
   const char* kind;
   std::uint32_t address;  // host order
   std::uint32_t serial;
   std::uint16_t timeout_ms;
 };
-ModuleSpec module(Slot slot);
+RackModule module(Slot slot);
 
 inline constexpr std::uint32_t client_address = 0xC6120001;  // 198.18.0.1
 // The longest a fault holds back a reply (delay, reorder).
