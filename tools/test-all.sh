@@ -33,6 +33,8 @@ for preset in "${presets[@]}"; do
     ctest --preset "$preset" -j2
   fi
 done
+# A short fault-injection soak against a virtual rack, in each build made above.
+tools/soak.sh
 if [[ " ${presets[*]} " == *" dev "* ]]; then tools/python-test.sh build/dev; fi  # the Python package
 # The Debian packages: installed, used and purged again.
 tools/package-test.sh build/dev

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 #include "rig.hpp"
 
@@ -140,6 +141,42 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"stream_whole", {{"fault", "silent"}, {"commands", {"0x0900"}}}, 0x0400,
                   {chunk, chunk, chunk, chunk, chunk}, 0}),
     [](const testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
+
+// A KL01 read is answered by 0x0304 with one byte of levels; each row: the
+// faults, then the code and payload size of the reply with the request's id.
+TEST(Faults, MalformedRepliesKeepTheIdAndChangeOneThing) {
+  struct Case {
+    const char* name;
+    json faults;
+    std::uint16_t code;
+    std::optional<std::size_t> size;  // none: any size but the right one
+  };
+  const Case cases[] = {
+      {"truncated", {{{"fault", "truncated"}}}, 0x0304, 0},
+      {"over_long", {{{"fault", "over_long"}, {"bytes", 3}}}, 0x0304, 4},
+      {"wrong_code", {{{"fault", "wrong_code"}, {"code", "0x0777"}}}, 0x0777, 1},
+      {"random_sized", {{{"fault", "random"}, {"bytes", 5}}}, 0x0304, 5},
+      {"random", {{{"fault", "random"}}}, 0x0304, std::nullopt},
+      // Cut and lengthened would look whole again: only the first applies.
+      {"one_change", {{{"fault", "truncated"}}, {{"fault", "over_long"}}}, 0x0304, 0},
+  };
+  for (unsigned i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const auto address = "127.0.10." + std::to_string(30 + i);
+    Rig rig(json{{"modules", json::array({{{"kind", "KL01"}, {"address", address}, {"faults", c.faults}}})}});
+    Client client;
+    const std::uint32_t id = client.send(loopback(30 + i), 0x0301, Bytes{0xFF});
+    const std::optional<Answer> answer = client.await(id);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->code, c.code);
+    if (c.size) {
+      EXPECT_EQ(answer->payload.size(), *c.size);
+    } else {
+      EXPECT_NE(answer->payload.size(), 1u);
+    }
+  }
+}
 
 TEST(Faults, ReorderSwapsStreamChunksInPairs) {
   Rig rig(json{{"modules", json::array({{{"kind", "RA01"}, {"address", "127.0.10.24"}, {"stream_speed", 10},

@@ -283,7 +283,10 @@ void Module::deliver(const FaultPlan& plan, Endpoint to, std::uint32_t id, std::
   if (hit(K::drop)) return;
   if (const FaultRule* delay = hit(K::delay)) at += std::chrono::milliseconds(delay->delay_ms);
   const FaultRule* wrong = hit(K::wrong_id);
-  Bytes datagram = DCP::encode(code, wrong ? id - 1 : id, payload);
+  std::uint16_t sent_code = code;
+  Bytes sent = payload;
+  faults_.malform(plan, sent_code, sent);
+  Bytes datagram = DCP::encode(sent_code, wrong ? id - 1 : id, sent);
   const bool twice = hit(K::duplicate) != nullptr;
   if (const FaultRule* reorder = hit(K::reorder); reorder && !held_) {
     held_ = Held{to, std::move(datagram), at + std::chrono::milliseconds(reorder->delay_ms)};
