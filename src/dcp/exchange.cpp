@@ -99,7 +99,9 @@ InterfaceSockets::InterfaceSockets() {
     for (const std::string& name : IP::interface_names()) {
       const IP::Address address = IP::interface_address(name);
       try {
-        sockets_.push_back(std::make_unique<UDP::Socket>(address, 0));
+        auto socket = std::make_unique<UDP::Socket>(address, 0);
+        socket->enlarge_receive_buffer();
+        sockets_.push_back(std::move(socket));
       } catch (const UDP::Exception&) {
         // An interface without a usable socket is simply left out.
       }
@@ -119,10 +121,23 @@ void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_
 }
 
 std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer) {
-  for (const auto& socket : sockets.sockets()) {
-    try {
-      return receive(*socket, 0, buffer).message;
-    } catch (const Exception&) {
+  // Replies to a broadcast come as one burst; every datagram already queued
+  // is read before the pause, so that the sockets' buffers never overflow
+  // while the loop sleeps.
+  for (bool pending = true; pending;) {
+    pending = false;
+    for (const auto& socket : sockets.sockets()) {
+      try {
+        std::uint16_t source_port = 0;
+        socket->receive(0, source_port, buffer);
+        pending = true;
+        if (source_port == port) return decode(buffer);
+      } catch (const UDP::Exception::Timeout&) {
+      } catch (const Exception::Parameter&) {
+        // A malformed datagram is dropped; more may wait behind it.
+      } catch (const UDP::Exception&) {
+        // A failing socket counts as empty, so that it cannot keep the loop spinning.
+      }
     }
   }
   pause_millisecond();

@@ -90,7 +90,9 @@ void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std:
 Received receive(UDP::Socket& socket, std::uint16_t wait, Bytes& buffer);
 
 // One socket per local IPv4 interface, bound to its address, in ascending
-// order of interface name; owned by one call, never pooled.
+// order of interface name, with as large a receive buffer as the system
+// allows (a rack answers a broadcast all at once); owned by one call, never
+// pooled.
 class InterfaceSockets {
  public:
   InterfaceSockets();
@@ -103,8 +105,9 @@ class InterfaceSockets {
 // Sends to 255.255.255.255:30000 from every interface socket; a socket that
 // fails is skipped.
 void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_t transaction_id, View payload);
-// Polls each socket once; the first acceptable datagram wins. When none has
-// one, pauses a millisecond and returns nothing.
+// Reads the sockets without waiting until one yields a well-formed datagram
+// from port 30000, dropping anything else. Only when no socket holds any
+// datagram does it pause a millisecond and return nothing.
 std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer);
 
 }  // namespace varnode::DCP
