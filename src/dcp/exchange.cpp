@@ -1,10 +1,18 @@
 #include "dcp/exchange.hpp"
 
-#include <cstdlib>
+#include <chrono>
 
 #include "device/device.hpp"
+#include "net/random.hpp"
 
 namespace varnode::DCP {
+namespace {
+
+std::uint64_t current_nanoseconds() {
+  return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+}  // namespace
 
 std::mutex& library_mutex() {
   // Never destroyed, so that a call still running while the process exits
@@ -15,9 +23,8 @@ std::mutex& library_mutex() {
 
 std::uint32_t TransactionCounter::next() {
   if (!value_) {
-    const auto r1 = static_cast<std::uint32_t>(std::rand());
-    const auto r2 = static_cast<std::uint32_t>(std::rand());
-    value_ = r2 * 65536u + r1;
+    // Without a system source, the clock still sets processes apart.
+    value_ = system_random().value_or(static_cast<std::uint32_t>(current_nanoseconds()));
   }
   return (*value_)++;
 }

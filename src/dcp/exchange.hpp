@@ -20,8 +20,9 @@ namespace varnode::DCP {
 // while sending or waiting.
 std::mutex& library_mutex();
 
-// Starts from two calls of rand (r2 * 65536 + r1) on first use and counts up,
-// wrapping at 2^32. Not synchronised: the process-wide one is used under the
+// Starts from a number drawn from the system's random source on first use
+// (so that ids differ between processes and are hard to guess) and counts
+// up, wrapping at 2^32. Not synchronised: the process-wide one is used under the
 // library mutex through next_transaction_id.
 class TransactionCounter {
  public:
