@@ -1,6 +1,6 @@
+#include <sys/types.h>
+// getentropy: glibc 2.25 and later, macOS 10.12 and later.
 #include <sys/random.h>
-
-#include <cstdio>
 
 #include "net/random.hpp"
 
@@ -8,13 +8,7 @@ namespace varnode {
 
 std::optional<std::uint32_t> system_random() {
   std::uint32_t value = 0;
-  if (::getentropy(&value, sizeof value) == 0) return value;
-  // Kernels older than getrandom(2) still have the device.
-  std::FILE* device = std::fopen("/dev/urandom", "rb");
-  if (device == nullptr) return std::nullopt;
-  const bool read = std::fread(&value, sizeof value, 1, device) == 1;
-  std::fclose(device);
-  if (!read) return std::nullopt;
+  if (::getentropy(&value, sizeof value) != 0) return std::nullopt;
   return value;
 }
 
