@@ -46,11 +46,12 @@ PrivateNetwork::PrivateNetwork(std::string name, IP::Address client, unsigned pr
   const std::string client_link = "vnc" + id;
   rack_link_ = "vnr" + id;
   const std::string mask = "/" + std::to_string(prefix);
+  const std::string client_mac = "02:56:ff:00:00:01";
   if (!run("ip netns add " + name_))
     throw std::runtime_error("cannot make network namespace " + name_ + " (root needed, or the name is taken)");
   try {
     must("ip netns add " + rack_);
-    must("ip link add " + client_link + " type veth peer name " + rack_link_);
+    must("ip link add " + client_link + " address " + client_mac + " type veth peer name " + rack_link_);
     must("ip link set " + client_link + " netns " + name_);
     must("ip link set " + rack_link_ + " netns " + rack_);
     must("ip -n " + name_ + " addr add " + format_address(client) + mask + " dev " + client_link);
@@ -59,6 +60,11 @@ PrivateNetwork::PrivateNetwork(std::string name, IP::Address client, unsigned pr
     add_addresses(modules);
     must("ip -n " + rack_ + " link set " + rack_link_ + " up");
     must("ip -n " + rack_ + " link set lo up");
+    // Every module answers a broadcast at once; if the rack's side had to
+    // resolve the client's address first, the replies queued meanwhile
+    // would overflow the neighbour queue and be lost.
+    must("ip -n " + rack_ + " neigh replace " + format_address(client) + " lladdr " + client_mac + " dev " + rack_link_ +
+         " nud permanent");
   } catch (...) {
     run("ip netns delete " + rack_);
     run("ip netns delete " + name_);
