@@ -130,24 +130,30 @@ void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_
 std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer) {
   // Replies to a broadcast come as one burst; every datagram already queued
   // is read before the pause, so that the sockets' buffers never overflow
-  // while the loop sleeps.
-  for (bool pending = true; pending;) {
-    pending = false;
+  // while the loop sleeps. A run of dropped datagrams ends the step without
+  // a pause, so that a flood of them cannot hold the caller past its window.
+  std::size_t dropped = 0;
+  while (dropped < 64) {
+    bool pending = false;
     for (const auto& socket : sockets.sockets()) {
       try {
         std::uint16_t source_port = 0;
         socket->receive(0, source_port, buffer);
         pending = true;
         if (source_port == port) return decode(buffer);
+        ++dropped;
       } catch (const UDP::Exception::Timeout&) {
       } catch (const Exception::Parameter&) {
-        // A malformed datagram is dropped; more may wait behind it.
+        ++dropped;
       } catch (const UDP::Exception&) {
         // A failing socket counts as empty, so that it cannot keep the loop spinning.
       }
     }
+    if (!pending) {
+      pause_millisecond();
+      return std::nullopt;
+    }
   }
-  pause_millisecond();
   return std::nullopt;
 }
 

@@ -107,8 +107,9 @@ class InterfaceSockets {
 // fails is skipped.
 void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_t transaction_id, View payload);
 // Reads the sockets without waiting until one yields a well-formed datagram
-// from port 30000, dropping anything else. Only when no socket holds any
-// datagram does it pause a millisecond and return nothing.
+// from port 30000, dropping anything else. When no socket holds any datagram
+// it pauses a millisecond and returns nothing; after 64 dropped datagrams it
+// returns nothing at once.
 std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer);
 
 }  // namespace varnode::DCP
