@@ -17,13 +17,18 @@
  *    copied is stored back. Lists of texts are joined with one tab.
  *  - bool inputs are read as bytes: any non-zero byte counts as set.
  *  - Argument checks send nothing. A failed call writes none of its outputs.
+ *  - Every pointer a call would read or write must be valid: a NULL one gives
+ *    VARNODE_PARAMETER before anything is sent. Only an array or buffer of
+ *    which the call reads or writes nothing (its count or capacity is 0) may
+ *    be NULL.
  *  - Temperatures are in kelvin.
  *
  * Threads: any function may be called from any number of threads at once.
  * The library keeps three things for the life of the process, shared by all
  * threads and guarded by one internal mutex held only for short steps: the
  * per-module time-out table, a pool of UDP sockets that grows to the peak
- * number of concurrent calls, and the transaction counter. It also builds its
+ * number of concurrent calls, and the transaction counter (which starts at a
+ * number drawn from the system's random source). It also builds its
  * temperature tables once, on first use. Nothing is ever torn down: pooled
  * sockets stay open until the process exits. The library starts no threads,
  * reads no files or environment and writes no logs.
@@ -65,7 +70,8 @@ extern "C" {
 /* ---- Library ---------------------------------------------------------- */
 
 /* Vendor text "Tervane", version text "2.5.0" and build day 739110
- * (2023-08-13 as days since 0000-01-01). Sends nothing; always 0. */
+ * (2023-08-13 as days since 0000-01-01). Sends nothing; 0, or 3 for a NULL
+ * pointer. */
 VARNODE_API uint8_t get_driver(char *vendor, uint32_t *vendor_size,
                                char *version, uint32_t *version_size,
                                uint32_t *build);
@@ -75,6 +81,10 @@ VARNODE_API uint8_t get_driver(char *vendor, uint32_t *vendor_size,
 /* Broadcasts an identity request (5) on every local IPv4 interface. A module
  * is reported by the address in its identity, not by where the reply came
  * from; replies that do not decode are ignored.
+ * Every reply that arrives within the window counts, however many come at
+ * once: the listening sockets get as large a receive buffer as the system
+ * allows and are emptied without pausing (1,000 modules on one link are
+ * listed whole).
  * serial_count == 0: lists every module that answers within 1000 ms, sorted
  *   by address, each once; always takes the whole 1000 ms; finding none is
  *   success with *size = 0.
@@ -118,7 +128,9 @@ VARNODE_API uint8_t get_info(uint32_t address,
  * list's own capacity). The four float arrays get one entry per item up to
  * *size; a number the module did not send for an item is NaN. *ok = 1 when
  * every item sent was in range: a NaN limit imposes nothing, a missing or
- * NaN value fails any limit that is a number. Codes: 0, 2, 3, 4, 6. */
+ * NaN value fails any limit that is a number. A name or text that contains
+ * a tab would break the lists: such a reply gives VARNODE_FAILED.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t get_status(uint32_t address,
                                char *names, uint32_t *names_size,
                                char *texts_2, uint32_t *texts_2_size,
@@ -265,9 +277,10 @@ VARNODE_API uint8_t hx01_set_frequency(uint32_t address, uint16_t frequency);
  * voltage input gives its voltage as sent. A thermocouple voltage beyond its
  * table gives -INFINITY or +INFINITY for that channel.
  * *size: capacity on entry (>= count), count on success.
- * Codes: 0; 2 when the reply is malformed, a channel has no sensor, the cold
- * junction lies outside the thermocouple's table, or a temperature would be
- * NaN;
+ * Codes: 0; 2 when the reply is malformed, a channel has no sensor, or for
+ * a thermocouple when the cold-junction reading lies outside the cold-junction
+ * table or is NaN (0 V from a shorted sensor), the cold junction lies outside
+ * the thermocouple's table, or a temperature would be NaN;
  * 3, 4, 6; 9 when the module refuses the measurement. */
 VARNODE_API uint8_t hx01_measure(uint32_t address, const uint8_t *channels, uint8_t count,
                                  float *values, uint8_t *size);

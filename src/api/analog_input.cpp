@@ -28,10 +28,13 @@ api::Result measure(std::uint32_t address, const std::uint8_t* channels, std::ui
                     std::uint32_t samples, float frequency, float* values, std::uint32_t* size) {
   return api::guarded([&] {
     if (count > 8) throw Device::Exception::Parameter{};
+    api::require_pointer(size);
+    api::require_entries(channels, count);
     // In 32 bits as the caller counts; a product that wraps is caught by the
     // sample limit before anything is sent.
     const std::uint32_t total = count * samples;
     if (*size < total) throw Device::Exception::Parameter{};
+    api::require_entries(values, total);
     std::set<std::uint8_t> set;
     for (std::uint8_t i = 0; i < count; ++i)
       if (!set.insert(channels[i]).second) throw Device::Exception::Parameter{};

@@ -18,14 +18,10 @@
 
 namespace varnode::api {
 
-// One plain argument check of an export.
-inline void require(bool condition) {
-  if (!condition) throw Device::Exception::Parameter{};
-}
-
 // The caller's channels as a set: at most `most` of them, none twice.
 inline ChannelSet channel_set(const std::uint8_t* channels, std::uint8_t count, std::size_t most) {
   require(count <= most);
+  require_entries(channels, count);
   ChannelSet set;
   for (std::size_t i = 0; i < count; ++i) require(set.insert(channels[i]).second);
   return set;
@@ -38,6 +34,7 @@ template <class ValueAt>
 auto channel_map(const std::uint8_t* channels, std::uint8_t count, std::uint8_t value_count, std::size_t most,
                  ValueAt value_at) {
   require(count <= most && count == value_count);
+  require_entries(channels, count);
   ChannelMap<decltype(value_at(std::size_t{}))> map;
   for (std::size_t i = 0; i < count; ++i) require(map.emplace(channels[i], value_at(i)).second);
   return map;
@@ -46,19 +43,24 @@ auto channel_map(const std::uint8_t* channels, std::uint8_t count, std::uint8_t 
 // A caller's bool array, read byte by byte.
 inline ChannelMap<bool> flag_map(const std::uint8_t* channels, std::uint8_t count, const bool* flags,
                                  std::uint8_t flag_count, std::size_t most) {
+  require_entries(flags, flag_count);
   return channel_map(channels, count, flag_count, most, [flags](std::size_t i) { return flag_at(flags, i); });
 }
 
 template <class Value>
 ChannelMap<Value> value_map(const std::uint8_t* channels, std::uint8_t count, const Value* values,
                             std::uint8_t value_count, std::size_t most) {
+  require_entries(values, value_count);
   return channel_map(channels, count, value_count, most, [values](std::size_t i) { return values[i]; });
 }
 
 // The checks of an export that reads one value per channel: at most `most`
 // channels, room for all of them in the output, none twice.
-template <class Size>
-ChannelSet read_set(const std::uint8_t* channels, std::uint8_t count, const Size* capacity, std::size_t most) {
+template <class Output, class Size>
+ChannelSet read_set(const std::uint8_t* channels, std::uint8_t count, const Output* values, const Size* capacity,
+                    std::size_t most) {
+  require_pointer(capacity);
+  require_entries(values, count);
   require(count <= most && *capacity >= count);
   return channel_set(channels, count, most);
 }
@@ -97,7 +99,7 @@ template <class Module, auto operation, class Output, class Size>
 Result read_channels(std::uint32_t address, const std::uint8_t* channels, std::uint8_t count, Output* values,
                      Size* size) {
   return guarded([&] {
-    const ChannelSet set = read_set(channels, count, size, Module::channel_count);
+    const ChannelSet set = read_set(channels, count, values, size, Module::channel_count);
     const auto result = (Module(Device(IP::Address(address))).*operation)(set);
     write_in_caller_order(channels, count, result, values, size);
   });

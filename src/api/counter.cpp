@@ -42,7 +42,8 @@ VARNODE_API uint8_t qu01_set_mode(uint32_t address, const uint8_t* channels, uin
 VARNODE_API uint8_t qu01_read(uint32_t address, const uint8_t* channels, uint8_t count, int64_t* values, uint8_t* size,
                               int64_t* reference) {
   return api::guarded([&] {
-    const ChannelSet set = api::read_set(channels, count, size, QU01::channel_count);
+    api::require_pointer(reference);
+    const ChannelSet set = api::read_set(channels, count, values, size, QU01::channel_count);
     const QU01::Reading reading = QU01(Device(IP::Address(address))).read(set);
     api::write_in_caller_order(channels, count, reading.counts, values, size);
     *reference = reading.reference;

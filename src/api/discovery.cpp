@@ -12,6 +12,9 @@ extern "C" {
 VARNODE_API uint8_t find(uint32_t* addresses, uint32_t* size, const uint32_t* serial_numbers,
                          uint32_t serial_count) {
   return api::guarded([&] {
+    api::require_pointer(size);
+    api::require_entries(addresses, *size);
+    api::require_entries(serial_numbers, serial_count);
     std::vector<std::uint32_t> found;
     if (serial_count == 0) {
       for (const IP::Address address : Device::discover()) found.push_back(address.host_value());

@@ -29,6 +29,21 @@ Result guarded(Operation&& operation) noexcept {
   }
 }
 
+// One plain argument check of an export: refused with 3 before anything is
+// sent or written.
+inline void require(bool condition) {
+  if (!condition) throw Device::Exception::Parameter{};
+}
+
+// Every pointer a call reads or writes is checked before anything is sent.
+// An array pointer may be NULL only where the call touches none of it.
+inline void require_entries(const void* pointer, std::size_t count) { require(pointer != nullptr || count == 0); }
+inline void require_pointer(const void* pointer) { require(pointer != nullptr); }
+// A text output needs its capacity, and a buffer unless that capacity is 0.
+inline void require_text(const char* buffer, const std::uint32_t* size) {
+  require(size != nullptr && (buffer != nullptr || *size == 0));
+}
+
 // Copies min(capacity, length) bytes, no terminator, and stores the count.
 void write_text(std::span<const std::uint8_t> text, char* buffer, std::uint32_t* size) noexcept;
 inline void write_text(std::string_view text, char* buffer, std::uint32_t* size) noexcept {

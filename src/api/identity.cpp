@@ -1,6 +1,7 @@
 // The identity export: every field of a module's identity, each through its
 // own output.
 #include <algorithm>
+#include <utility>
 
 #include "api/frame.hpp"
 #include "device/info.hpp"
@@ -20,6 +21,16 @@ VARNODE_API uint8_t get_info(uint32_t address, char* text_1, uint32_t* text_1_si
                              char* text_22, uint32_t* text_22_size, char* text_24, uint32_t* text_24_size,
                              char* text_25, uint32_t* text_25_size) {
   return api::guarded([&] {
+    for (const auto& [buffer, size] : {std::pair{text_1, text_1_size}, {text_2, text_2_size}, {text_3, text_3_size},
+                                       {text_5, text_5_size}, {text_6, text_6_size}, {text_7, text_7_size},
+                                       {text_10, text_10_size}, {text_21, text_21_size}, {text_22, text_22_size},
+                                       {text_24, text_24_size}, {text_25, text_25_size}})
+      api::require_text(buffer, size);
+    for (const void* number : {serial_number, number_8, number_9, date_11, date_12, date_13, number_14, number_15,
+                               number_16, ip_address, address_19, address_20})
+      api::require_pointer(number);
+    api::require_pointer(mac_address);
+    api::require_pointer(flag_23);
     const Device::Info info = Device(IP::Address(address)).get_info();
     api::write_text(info.text_1, text_1, text_1_size);
     api::write_text(info.text_2, text_2, text_2_size);

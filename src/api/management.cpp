@@ -10,6 +10,7 @@ extern "C" {
 
 VARNODE_API uint8_t get_timeout(uint32_t address, uint16_t* timeout) {
   return api::guarded([&] {
+    api::require_pointer(timeout);
     const std::uint16_t value = Device(IP::Address(address)).timeout();
     *timeout = value;
   });
@@ -28,6 +29,7 @@ VARNODE_API uint8_t burn(uint32_t address, const uint8_t* data, uint32_t data_si
     const Device device{IP::Address(address)};
     // Refuse an oversized block before copying it.
     if (data_size > 64) throw Device::Exception::Parameter{};
+    api::require_entries(data, data_size);
     device.burn(Bytes(data, data + data_size));
   });
 }
@@ -36,6 +38,7 @@ VARNODE_API uint8_t configure(uint32_t serial_number, const char* text, uint32_t
                               uint32_t first_address, uint32_t second_address, uint32_t third_address) {
   return api::guarded([&] {
     if (text_size > 64) throw Device::Exception::Parameter{};
+    api::require_entries(text, text_size);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
     const Device::NetworkConfiguration configuration = [&] {
       try {

@@ -15,6 +15,12 @@ VARNODE_API uint8_t get_status(uint32_t address, char* names, uint32_t* names_si
                                float* lower_limits, float* upper_limits, float* values, uint32_t* size,
                                uint8_t* ok) {
   return api::guarded([&] {
+    api::require_text(names, names_size);
+    api::require_text(texts_2, texts_2_size);
+    api::require_text(texts_3, texts_3_size);
+    api::require_pointer(size);
+    for (const float* array : {numbers_4, lower_limits, upper_limits, values}) api::require_entries(array, *size);
+    api::require_pointer(ok);
     const Device::Status status = Device(IP::Address(address)).get_status();
     // The text lists always hold every item; only the arrays are bounded by
     // the caller's count.

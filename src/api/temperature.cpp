@@ -11,6 +11,7 @@ extern "C" {
 VARNODE_API uint8_t hx01_set_sensor(uint32_t address, const uint8_t* channels, uint8_t count, const uint8_t* sensors,
                                     uint8_t sensor_count) {
   return api::guarded([&] {
+    api::require_entries(sensors, sensor_count);
     const auto map = api::channel_map(channels, count, sensor_count, HX01::channel_count,
                                       [sensors](std::size_t i) { return HX01::Sensor(sensors[i]); });
     HX01(Device(IP::Address(address))).set_sensor(map);
@@ -32,6 +33,10 @@ VARNODE_API uint8_t hx02_set_sensor(uint32_t address, const uint8_t* channels, u
                                     uint8_t nominal_count) {
   return api::guarded([&] {
     api::require(range_count == count && current_count == count && nominal_count == count);
+    api::require_entries(sensors, sensor_count);
+    api::require_entries(ranges, range_count);
+    api::require_entries(currents, current_count);
+    api::require_entries(nominals, nominal_count);
     const auto map = api::channel_map(channels, count, sensor_count, HX02::channel_count, [&](std::size_t i) {
       HX02::Sensor sensor;
       sensor.set_type(sensors[i]);

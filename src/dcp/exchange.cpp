@@ -1,10 +1,18 @@
 #include "dcp/exchange.hpp"
 
-#include <cstdlib>
+#include <chrono>
 
 #include "device/device.hpp"
+#include "net/random.hpp"
 
 namespace varnode::DCP {
+namespace {
+
+std::uint64_t current_nanoseconds() {
+  return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+}  // namespace
 
 std::mutex& library_mutex() {
   // Never destroyed, so that a call still running while the process exits
@@ -15,9 +23,8 @@ std::mutex& library_mutex() {
 
 std::uint32_t TransactionCounter::next() {
   if (!value_) {
-    const auto r1 = static_cast<std::uint32_t>(std::rand());
-    const auto r2 = static_cast<std::uint32_t>(std::rand());
-    value_ = r2 * 65536u + r1;
+    // Without a system source, the clock still sets processes apart.
+    value_ = system_random().value_or(static_cast<std::uint32_t>(current_nanoseconds()));
   }
   return (*value_)++;
 }
@@ -99,7 +106,9 @@ InterfaceSockets::InterfaceSockets() {
     for (const std::string& name : IP::interface_names()) {
       const IP::Address address = IP::interface_address(name);
       try {
-        sockets_.push_back(std::make_unique<UDP::Socket>(address, 0));
+        auto socket = std::make_unique<UDP::Socket>(address, 0);
+        socket->enlarge_receive_buffer();
+        sockets_.push_back(std::move(socket));
       } catch (const UDP::Exception&) {
         // An interface without a usable socket is simply left out.
       }
@@ -119,13 +128,32 @@ void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_
 }
 
 std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer) {
-  for (const auto& socket : sockets.sockets()) {
-    try {
-      return receive(*socket, 0, buffer).message;
-    } catch (const Exception&) {
+  // Replies to a broadcast come as one burst; every datagram already queued
+  // is read before the pause, so that the sockets' buffers never overflow
+  // while the loop sleeps. A run of dropped datagrams ends the step without
+  // a pause, so that a flood of them cannot hold the caller past its window.
+  std::size_t dropped = 0;
+  while (dropped < 64) {
+    bool pending = false;
+    for (const auto& socket : sockets.sockets()) {
+      try {
+        std::uint16_t source_port = 0;
+        socket->receive(0, source_port, buffer);
+        pending = true;
+        if (source_port == port) return decode(buffer);
+        ++dropped;
+      } catch (const UDP::Exception::Timeout&) {
+      } catch (const Exception::Parameter&) {
+        ++dropped;
+      } catch (const UDP::Exception&) {
+        // A failing socket counts as empty, so that it cannot keep the loop spinning.
+      }
+    }
+    if (!pending) {
+      pause_millisecond();
+      return std::nullopt;
     }
   }
-  pause_millisecond();
   return std::nullopt;
 }
 

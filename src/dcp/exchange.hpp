@@ -20,8 +20,9 @@ namespace varnode::DCP {
 // while sending or waiting.
 std::mutex& library_mutex();
 
-// Starts from two calls of rand (r2 * 65536 + r1) on first use and counts up,
-// wrapping at 2^32. Not synchronised: the process-wide one is used under the
+// Starts from a number drawn from the system's random source on first use
+// (so that ids differ between processes and are hard to guess) and counts
+// up, wrapping at 2^32. Not synchronised: the process-wide one is used under the
 // library mutex through next_transaction_id.
 class TransactionCounter {
  public:
@@ -90,7 +91,9 @@ void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std:
 Received receive(UDP::Socket& socket, std::uint16_t wait, Bytes& buffer);
 
 // One socket per local IPv4 interface, bound to its address, in ascending
-// order of interface name; owned by one call, never pooled.
+// order of interface name, with as large a receive buffer as the system
+// allows (a rack answers a broadcast all at once); owned by one call, never
+// pooled.
 class InterfaceSockets {
  public:
   InterfaceSockets();
@@ -103,8 +106,10 @@ class InterfaceSockets {
 // Sends to 255.255.255.255:30000 from every interface socket; a socket that
 // fails is skipped.
 void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_t transaction_id, View payload);
-// Polls each socket once; the first acceptable datagram wins. When none has
-// one, pauses a millisecond and returns nothing.
+// Reads the sockets without waiting until one yields a well-formed datagram
+// from port 30000, dropping anything else. When no socket holds any datagram
+// it pauses a millisecond and returns nothing; after 64 dropped datagrams it
+// returns nothing at once.
 std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer);
 
 }  // namespace varnode::DCP

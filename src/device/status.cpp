@@ -1,5 +1,6 @@
 #include "device/status.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace varnode {
@@ -10,6 +11,14 @@ constexpr std::uint8_t name_tag = 1;
 float number(const DCP::Element& element) {
   if (element.value.size() != 4) throw DCP::Exception::Parameter{};
   return DCP::get_f32(element.value.data());
+}
+
+// The export joins names and texts with tabs, so a tab inside one would
+// split it in two beside a single set of numbers.
+Bytes text(const DCP::Element& element) {
+  if (std::find(element.value.begin(), element.value.end(), '\t') != element.value.end())
+    throw DCP::Exception::Parameter{};
+  return Bytes(element.value.begin(), element.value.end());
 }
 
 }  // namespace
@@ -27,12 +36,12 @@ Device::Status::Status(DCP::View payload) {
     const DCP::Element first = DCP::take_element(rest);
     if (first.tag != name_tag || first.value.empty()) throw DCP::Exception::Parameter{};
     StatusItem item;
-    item.name.assign(first.value.begin(), first.value.end());
+    item.name = text(first);
     while (!rest.empty() && rest[0] != name_tag) {
       const DCP::Element element = DCP::take_element(rest);
       switch (element.tag) {
-        case 2: item.text_2.assign(element.value.begin(), element.value.end()); break;
-        case 3: item.text_3.assign(element.value.begin(), element.value.end()); break;
+        case 2: item.text_2 = text(element); break;
+        case 3: item.text_3 = text(element); break;
         case 4: item.number_4 = number(element); break;
         case 5: item.lower_limit = number(element); break;
         case 6: item.upper_limit = number(element); break;

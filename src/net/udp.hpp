@@ -23,6 +23,9 @@ struct Exception::Network : Exception {};
 struct Exception::Timeout : Exception {};
 
 inline constexpr int receive_buffer_size = 65536;
+// What a socket that collects a burst of broadcast replies asks for: room
+// for a few thousand replies while the collection catches up.
+inline constexpr int large_receive_buffer_size = 16 << 20;
 inline constexpr std::size_t largest_datagram = 1500;
 
 // A bound IPv4 datagram socket with broadcast allowed. Not copyable; closing
@@ -39,6 +42,9 @@ class Socket {
   IP::Address receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data);
   // The local address and port the system gave this socket.
   std::uint16_t local_port() const;
+  // Raises the receive buffer towards large_receive_buffer_size, as far as
+  // the system allows; keeps what it has when it allows nothing more.
+  void enlarge_receive_buffer();
 
  private:
   std::intptr_t handle_;

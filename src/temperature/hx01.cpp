@@ -19,10 +19,12 @@ constexpr std::size_t channel_size = 5;  // sensor code, voltage
 
 // The module reports its cold-junction sensor as a divider voltage against
 // 5 V; the table runs on the resistance ratio that voltage stands for, and
-// the junction sits a fixed 1.55 K below the sensor's reading.
+// the junction sits a fixed 1.55 K below the sensor's reading. A reading off
+// the table (0 V from a shorted or missing sensor) gives an infinity rather
+// than a temperature extrapolated from the table's end.
 float cold_junction_temperature(float reading) {
   const auto ratio = static_cast<float>(100.0 * reading / (5.0 - reading));
-  return Sensors::cold_junction().evaluate(ratio) - 1.55f;
+  return measurement::within_table(Sensors::cold_junction(), ratio) - 1.55f;
 }
 
 }  // namespace
@@ -39,7 +41,8 @@ float HX01::Sensor::convert(float voltage, float cold_junction) const {
   // A voltage input is raw data, handed on as the module sent it.
   if (code_ == voltage_input) return voltage;
   const Spline<float>& to_voltage = Sensors::thermocouple_voltage().at(code_);
-  if (cold_junction < to_voltage.first_knot() || cold_junction > to_voltage.last_knot())
+  // Written so that a NaN cold junction fails too.
+  if (!(cold_junction >= to_voltage.first_knot() && cold_junction <= to_voltage.last_knot()))
     throw Device::Exception::Failed{};
   // The tables are referred to a junction at 0 degrees Celsius.
   const float referred = to_voltage.evaluate(cold_junction) + voltage;

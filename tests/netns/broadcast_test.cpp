@@ -53,5 +53,24 @@ TEST(Configure, IsBroadcastOnEveryInterface) {
   EXPECT_FALSE(next_datagram(*listeners[0], 100).has_value());
 }
 
+// Everything queued is read in one step, but a run of datagrams that are
+// dropped ends the step, so that a flood cannot hold find past its window.
+TEST(Collect, DrainsWithoutPausingButNotPastSixtyFourDropped) {
+  const DCP::InterfaceSockets sockets;
+  const IP::Address loopback(0x7F000001);
+  const std::uint16_t listening = sockets.sockets().front()->local_port();
+  UDP::Socket module(loopback, DCP::port);
+  const std::uint8_t garbage[3] = {1, 2, 3};
+  for (int i = 0; i < 100; ++i) module.send(loopback, listening, garbage, sizeof garbage);
+  const Bytes reply = DCP::encode(6, 42, {});
+  module.send(loopback, listening, reply.data(), reply.size());
+
+  Bytes buffer;
+  EXPECT_FALSE(DCP::collect(sockets, buffer).has_value());
+  const auto message = DCP::collect(sockets, buffer);
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(message->transaction_id, 42u);
+}
+
 }  // namespace
 }  // namespace varnode

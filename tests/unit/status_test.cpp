@@ -176,6 +176,12 @@ INSTANTIATE_TEST_SUITE_P(Replies, GetStatusFails,
                          testing::Values(test::Refusal{"OtherCode", test::replying(6, item("a", 0, 1, 0)), 2},
                                          test::Refusal{"StartsWithTag2", test::replying(8, element(2, "x")), 2},
                                          test::Refusal{"Acknowledgement", test::replying(1, {}), 2},
+                                         // A tab would split one entry of the tab-joined lists in two.
+                                         test::Refusal{"TabInName", test::replying(8, item("a\tb", 0, 1, 0)), 2},
+                                         test::Refusal{"TabInText2", test::replying(8, item("a", 0, 1, 0, "\t")), 2},
+                                         test::Refusal{"TabInText3",
+                                                       test::replying(8, join({element(1, "a"), element(3, "x\ty")})),
+                                                       2},
                                          test::Refusal{"Silent", {}, 6}),
                          test::refusal_name);
 

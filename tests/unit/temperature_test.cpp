@@ -67,6 +67,8 @@ const ConversionCase conversions[] = {
     hx01_fails("ColdJunctionAtFiveVolts", 5.0f, {8, 0.001f}),
     hx01_fails("ColdJunctionFarOffItsTable", 4.99f, {8, 0.001f}),
     hx01_fails("ColdJunctionNaN", nan, {8, 0.001f}),
+    // 0 V from a shorted sensor once extrapolated to a junction of 1531.93 K.
+    hx01_fails("ColdJunctionZeroVolts", 0.0f, {8, 0.0f}),
     hx01_fails("ThermocoupleNaN", room, {8, nan}),
     hx02("PlatinumAtBoilingPoint", platinum, 0.1385f, 373.15f, 0.02f),
     hx02("Platinum1000OhmsAtBoilingPoint", {2, 5.0f, 0.001f, 1000}, 1.385f, 373.15f, 0.02f),

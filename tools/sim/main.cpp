@@ -1,6 +1,7 @@
 // varnode-sim: plays a rack of modules on the network, in a private network
 // namespace or on loopback addresses.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,6 +114,13 @@ int main(int argc, char** argv) {
   if (list) {
     print_rack(rack);
     return 0;
+  }
+
+  // Each module holds a socket of its own; a large rack needs more than the
+  // usual 1,024 descriptors.
+  if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
   }
 
   sigset_t signals;

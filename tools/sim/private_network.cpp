@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -26,6 +27,17 @@ void enter(const std::string& name) {
 
 }  // namespace
 
+void PrivateNetwork::add_addresses(const std::vector<IP::Address>& addresses) const {
+  // One ip process for the whole rack: a thousand modules would otherwise
+  // take a thousand process starts.
+  const std::string command = "ip -n " + rack_ + " -batch - >/dev/null 2>&1";
+  FILE* batch = ::popen(command.c_str(), "w");
+  if (batch == nullptr) throw std::runtime_error("failed: " + command);
+  for (IP::Address address : addresses)
+    std::fprintf(batch, "addr add %s/%u dev %s\n", format_address(address).c_str(), prefix_, rack_link_.c_str());
+  if (::pclose(batch) != 0) throw std::runtime_error("failed: " + command);
+}
+
 PrivateNetwork::PrivateNetwork(std::string name, IP::Address client, unsigned prefix,
                                const std::vector<IP::Address>& modules)
     : name_(std::move(name)), rack_(name_ + "-rack"), prefix_(prefix) {
@@ -34,19 +46,25 @@ PrivateNetwork::PrivateNetwork(std::string name, IP::Address client, unsigned pr
   const std::string client_link = "vnc" + id;
   rack_link_ = "vnr" + id;
   const std::string mask = "/" + std::to_string(prefix);
+  const std::string client_mac = "02:56:ff:00:00:01";
   if (!run("ip netns add " + name_))
     throw std::runtime_error("cannot make network namespace " + name_ + " (root needed, or the name is taken)");
   try {
     must("ip netns add " + rack_);
-    must("ip link add " + client_link + " type veth peer name " + rack_link_);
+    must("ip link add " + client_link + " address " + client_mac + " type veth peer name " + rack_link_);
     must("ip link set " + client_link + " netns " + name_);
     must("ip link set " + rack_link_ + " netns " + rack_);
     must("ip -n " + name_ + " addr add " + format_address(client) + mask + " dev " + client_link);
     must("ip -n " + name_ + " link set " + client_link + " up");
     must("ip -n " + name_ + " link set lo up");
-    for (IP::Address module : modules) must("ip -n " + rack_ + " addr add " + format_address(module) + mask + " dev " + rack_link_);
+    add_addresses(modules);
     must("ip -n " + rack_ + " link set " + rack_link_ + " up");
     must("ip -n " + rack_ + " link set lo up");
+    // Every module answers a broadcast at once; if the rack's side had to
+    // resolve the client's address first, the replies queued meanwhile
+    // would overflow the neighbour queue and be lost.
+    must("ip -n " + rack_ + " neigh replace " + format_address(client) + " lladdr " + client_mac + " dev " + rack_link_ +
+         " nud permanent");
   } catch (...) {
     run("ip netns delete " + rack_);
     run("ip netns delete " + name_);

@@ -30,6 +30,8 @@ class PrivateNetwork {
   void remove_address(IP::Address address) const;
 
  private:
+  void add_addresses(const std::vector<IP::Address>& addresses) const;
+
   std::string name_;
   std::string rack_;
   std::string rack_link_;

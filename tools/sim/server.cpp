@@ -99,6 +99,7 @@ Server::~Server() {
 void Server::bind() {
   for (auto& module : rack_.modules) {
     if (!sockets_.contains(module.get())) sockets_[module.get()] = std::make_unique<Socket>(module->address(), false);
+    by_address_[module->address().host_value()] = sockets_.at(module.get()).get();
   }
   if (options_.hear_broadcasts && !wildcard_) wildcard_ = std::make_unique<Socket>(IP::unspecified_address, true);
 }
@@ -125,9 +126,15 @@ void Server::send(IP::Address from, Endpoint to, Bytes datagram, Time at) {
 }
 
 void Server::transmit(IP::Address from, const Endpoint& to, const Bytes& datagram) {
+  if (options_.observe) options_.observe(Hop{from, DCP::port, to.address, to.port}, datagram, false);
+  if (const auto found = by_address_.find(from.host_value()); found != by_address_.end()) {
+    found->second->send(to, datagram);
+    return;
+  }
+  // A module that was just given a new address still sends from its old
+  // socket until the move is carried out.
   for (auto& [module, socket] : sockets_) {
     if (module->address() == from) {
-      if (options_.observe) options_.observe(Hop{from, DCP::port, to.address, to.port}, datagram, false);
       socket->send(to, datagram);
       return;
     }
@@ -245,6 +252,8 @@ void Server::move(Module& module, IP::Address to) {
   }
   try {
     socket = std::make_unique<Socket>(to, false);
+    by_address_.erase(from.host_value());
+    by_address_[to.host_value()] = socket.get();
     std::printf("moved: serial %u from %s to %s\n", module.serial(), format_address(from).c_str(),
                 format_address(to).c_str());
     std::fflush(stdout);

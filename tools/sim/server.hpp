@@ -10,6 +10,7 @@
 #include <memory>
 #include <queue>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "module.hpp"
@@ -66,6 +67,9 @@ class Server final : public Outbox {
   Rack rack_;
   Options options_;
   std::map<Module*, std::unique_ptr<Socket>> sockets_;
+  // The same sockets by host-order address: a rack of a thousand modules
+  // answers a broadcast with a thousand sends.
+  std::unordered_map<std::uint32_t, Socket*> by_address_;
   std::unique_ptr<Socket> wildcard_;
   int wake_[2] = {-1, -1};
   std::atomic<bool> stopping_{false};

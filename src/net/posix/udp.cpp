@@ -59,6 +59,19 @@ void Socket::send(IP::Address destination, std::uint16_t port, const std::uint8_
   if (sent < 0 || static_cast<std::size_t>(sent) != size) throw Exception::Network{};
 }
 
+void Socket::enlarge_receive_buffer() {
+  const int fd = fd_of(handle_);
+#ifdef SO_RCVBUFFORCE
+  // Linux lets a privileged process pass the system-wide ceiling.
+  const int wanted = large_receive_buffer_size;
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) == 0) return;
+#endif
+  // Linux cuts SO_RCVBUF to its ceiling silently; BSDs refuse a value above
+  // theirs, so halve until one is taken.
+  for (int size = large_receive_buffer_size; size > receive_buffer_size; size /= 2)
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) == 0) return;
+}
+
 IP::Address Socket::receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data) {
   // poll rather than select: no limit on descriptor numbers.
   pollfd ready{fd_of(handle_), POLLIN, 0};

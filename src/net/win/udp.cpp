@@ -57,6 +57,12 @@ void Socket::send(IP::Address destination, std::uint16_t port, const std::uint8_
   if (sent == SOCKET_ERROR || static_cast<std::size_t>(sent) != size) throw Exception::Network{};
 }
 
+void Socket::enlarge_receive_buffer() {
+  for (int size = large_receive_buffer_size; size > receive_buffer_size; size /= 2)
+    if (::setsockopt(socket_of(handle_), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size) == 0)
+      return;
+}
+
 IP::Address Socket::receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data) {
   // Windows' fd_set is a list of handles, not a bitmap, so select has no
   // descriptor-number limit there.
