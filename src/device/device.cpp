@@ -79,9 +79,9 @@ void Device::acknowledged(std::uint16_t code, Bytes payload) const {
 
 void Device::reset() const { acknowledged(3, {}); }
 
-void Device::burn(const Bytes& data) const {
+void Device::burn(DCP::View data) const {
   if (data.size() > 64) throw Exception::Parameter{};
-  acknowledged(10, data);
+  acknowledged(10, Bytes(data.begin(), data.end()));
 }
 
 }  // namespace varnode
