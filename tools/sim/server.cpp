@@ -29,7 +29,7 @@ class Socket {
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(DCP::port);
+    address.sin_port = htons(wire::port);
     std::memcpy(&address.sin_addr.s_addr, local.bytes().data(), 4);
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       const int error = errno;
@@ -187,11 +187,11 @@ void Server::drain(Socket& socket, Module* module) {
   for (int i = 0; i < 64 && socket.receive(source, destination, data); ++i) {
     Request request;
     try {
-      const DCP::Message message = DCP::decode(data);
+      const wire::Message message = wire::decode(data);
       request.code = message.code;
       request.transaction_id = message.transaction_id;
       request.payload.assign(message.payload.begin(), message.payload.end());
-    } catch (const DCP::Exception&) {
+    } catch (const wire::Malformed&) {
       continue;  // not a DCP datagram
     }
     request.from = source;
