@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "device/frequency.hpp"
 #include "temperature/measurement.hpp"
 #include "temperature/sensors.hpp"
 
@@ -48,8 +49,6 @@ float default_range(std::uint8_t type, float current, float nominal) {
 }
 
 }  // namespace
-
-HX02::Sensor::Sensor() { Sensors::sensor_temperature(); }
 
 void HX02::Sensor::set_type(std::uint8_t type) {
   if (type > highest_type) throw Device::Exception::Parameter{};
@@ -127,7 +126,7 @@ void HX02::set_sensor(const ChannelMap<Sensor>& sensors) const {
 }
 
 void HX02::set_frequency(std::uint16_t frequency) const {
-  measurement::set_frequency(device_, set_frequency_command, frequency);
+  frequency::set(device_, set_frequency_command, frequency);
 }
 
 }  // namespace varnode

@@ -29,8 +29,8 @@ class HX02 {
     // Bytes of one configuration on the wire: type, range, current, nominal.
     static constexpr std::size_t wire_size = 13;
 
-    // The first sensor made anywhere in the process builds the tables.
-    Sensor();
+    // The tables are built by the first use that needs them, not here.
+    Sensor() = default;
 
     std::uint8_t type() const { return type_; }
     float current() const { return current_; }
