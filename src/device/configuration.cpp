@@ -1,6 +1,7 @@
 #include "device/configuration.hpp"
 
 #include "dcp/exchange.hpp"
+#include "device/commands.hpp"
 
 namespace varnode {
 namespace {
@@ -37,7 +38,7 @@ void Device::configure(std::uint32_t serial_number, const NetworkConfiguration& 
   const Bytes payload = configuration.payload(serial_number);
   const std::uint32_t id = DCP::next_transaction_id();
   const DCP::InterfaceSockets sockets;
-  DCP::broadcast(sockets, 9, id, payload);
+  DCP::broadcast(sockets, commands::configure_command, id, payload);
 }
 
 }  // namespace varnode

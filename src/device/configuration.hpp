@@ -14,7 +14,7 @@ class Device::NetworkConfiguration {
   // over 1, before copying the text.
   NetworkConfiguration(DCP::View text, std::uint8_t flag, IP::Address first, IP::Address second, IP::Address third);
 
-  // The request payload of command 9 for the given serial number.
+  // The request payload of the configure command for the given serial number.
   Bytes payload(std::uint32_t serial_number) const;
 
  private:

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "device/commands.hpp"
+
 namespace varnode {
 namespace {
 
@@ -47,6 +49,6 @@ Device::Status::Status(DCP::View payload) {
   }
 }
 
-Device::Status Device::get_status() const { return query<Status>(7, 8); }
+Device::Status Device::get_status() const { return query<Status>(commands::status_command, commands::status_reply); }
 
 }  // namespace varnode

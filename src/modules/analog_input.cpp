@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "dcp/exchange.hpp"
+#include "device/frequency.hpp"
 
 namespace varnode {
 
@@ -67,8 +68,6 @@ Bytes measurement_request(std::uint8_t channel_mask, std::uint32_t samples, floa
 
 namespace {
 
-constexpr std::uint16_t frequency_settings[] = {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000};
-
 enum : std::uint8_t {
   start_measurement = 0x00,
   data_chunk = 0x01,
@@ -93,12 +92,7 @@ void refuse_unreachable(IP::Address address) {
 
 template <std::uint8_t Family>
 void AnalogInput<Family>::set_frequency(std::uint16_t setting) const {
-  if (std::find(std::begin(frequency_settings), std::end(frequency_settings), setting) ==
-      std::end(frequency_settings))
-    throw Device::Exception::Parameter{};
-  Bytes payload;
-  DCP::put_u16(payload, setting);
-  device_.acknowledged(command(set_frequency_setting), std::move(payload));
+  frequency::set(device_, command(set_frequency_setting), setting);
 }
 
 template <std::uint8_t Family>
