@@ -34,7 +34,7 @@ VARNODE_API uint8_t hx02_set_sensor(uint32_t address, const uint8_t* channels, u
     api::require(range_count == count && current_count == count && nominal_count == count);
     const auto map = api::channel_map(channels, count, sensor_count, HX02::channel_count, [&](std::size_t i) {
       HX02::Sensor sensor;
-      sensor.set_type(sensors[i]);
+      sensor.set_code(sensors[i]);
       sensor.set_range(ranges[i]);
       sensor.set_current(currents[i]);
       sensor.set_nominal(nominals[i]);
