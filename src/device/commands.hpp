@@ -15,4 +15,11 @@ inline constexpr std::uint16_t status_reply = 8;
 inline constexpr std::uint16_t configure_command = 9;
 inline constexpr std::uint16_t burn_command = 10;
 
+// A module family's command or reply: the family byte, then the operation.
+// Families that share their operations under several family bytes (KL01
+// and KL02, KS01 and KS02, RA01 and RE01) name each code once with it.
+constexpr std::uint16_t family_code(std::uint8_t family, std::uint8_t operation) {
+  return static_cast<std::uint16_t>(family << 8 | operation);
+}
+
 }  // namespace varnode::commands
