@@ -18,6 +18,8 @@ class Device::NetworkConfiguration {
   Bytes payload(std::uint32_t serial_number) const;
 
  private:
+  // payload() alone fixes the wire order (flag, first, second, third
+  // address, text); the members' order carries no meaning.
   std::uint8_t flag_;
   Bytes text_;
   IP::Address third_address_;
