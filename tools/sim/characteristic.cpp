@@ -75,23 +75,19 @@ class SensorData final : public Characteristic {
   SensorData() {
     // HX01 codes 2 to 14; rows are microvolts, degrees Celsius.
     const char* types = "BCDEGJKMNPRST";
-    for (std::uint8_t code = 2; code <= 14; ++code) {
-      thermocouples_.emplace(code, read(
-                                       csv(std::string("type_") + types[code - 2]),
-                                       [](double, double celsius) { return celsius + zero_celsius; },
-                                       [](double microvolts, double) { return microvolts * 1e-6; }));
-    }
+    const auto from_celsius = [](double, double celsius) { return celsius + zero_celsius; };
+    const auto from_microvolts = [](double microvolts, double) { return microvolts * 1e-6; };
+    for (std::uint8_t code = 2; code <= 14; ++code)
+      thermocouples_.emplace(code, read(csv(std::string("type_") + types[code - 2]), from_celsius, from_microvolts));
     // HX02 codes 2 to 10; rows are the reading, kelvin. 5 and 7, 6 and 8
     // are the same sensors.
     const std::pair<std::uint8_t, const char*> sensors[] = {
         {2, "platinum"},    {3, "diode_curve1"}, {4, "diode_curve2"},    {5, "ptc_1000_25"},  {6, "ptc_2000_25"},
         {7, "ptc_1000_25"}, {8, "ptc_2000_25"},  {9, "ptc_1000_25_180"}, {10, "ptc_1000_100"},
     };
-    for (const auto& [code, name] : sensors) {
-      sensors_.emplace(code, read(
-                                 csv(name), [](double, double kelvin) { return kelvin; },
-                                 [](double x, double) { return x; }));
-    }
+    const auto as_kelvin = [](double, double kelvin) { return kelvin; };
+    const auto as_reading = [](double x, double) { return x; };
+    for (const auto& [code, name] : sensors) sensors_.emplace(code, read(csv(name), as_kelvin, as_reading));
   }
 
   double thermocouple_volts(std::uint8_t code, double kelvin) const override {
