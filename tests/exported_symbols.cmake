@@ -3,13 +3,8 @@
 # or the export table of a DLL (OBJDUMP given), whose names must be plain,
 # without decoration. A DLL must also import from system DLLs only.
 cmake_minimum_required(VERSION 3.22)
-file(READ ${HEADER} header)
-string(REGEX MATCHALL "VARNODE_API uint8_t [a-z0-9_]+\\(" declared "${header}")
-set(expected "")
-foreach(item IN LISTS declared)
-  string(REGEX REPLACE "VARNODE_API uint8_t ([a-z0-9_]+)\\(" "\\1" name "${item}")
-  list(APPEND expected ${name})
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/exports.cmake)
+varnode_declared_functions(${HEADER} expected)
 list(SORT expected)
 
 set(exported "")

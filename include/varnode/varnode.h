@@ -70,8 +70,8 @@ extern "C" {
 /* ---- Library ---------------------------------------------------------- */
 
 /* Vendor text "Tervane", version text "2.5.0" and build day 739110
- * (2023-08-13 as days since 0000-01-01). Sends nothing; 0, or 3 for a NULL
- * pointer. */
+ * (2023-08-13 as days since 0000-01-01). Sends nothing. Codes: 0, or 3 for
+ * a NULL pointer. */
 VARNODE_API uint8_t get_driver(char *vendor, uint32_t *vendor_size,
                                char *version, uint32_t *version_size,
                                uint32_t *build);
@@ -101,7 +101,20 @@ VARNODE_API uint8_t find(uint32_t *addresses, uint32_t *size,
  * tags. Each text comes as a buffer and an in/out size; dates are days since
  * 0000-01-01 (0 when the module sent none); addresses in host order;
  * mac_address receives 6 bytes. An identity without text_1, text_2, text_3
- * or a non-zero serial number gives VARNODE_FAILED. Codes: 0, 2, 3, 4, 6. */
+ * or a non-zero serial number gives VARNODE_FAILED. Codes: 0, 2, 3, 4, 6.
+ * The library reads only serial_number and ip_address; every other field is
+ * passed on as the module sent it. What modules put there: text_1 maker,
+ * text_2 module type ("KL01" ...), text_3 description, text_5 hardware
+ * revision, text_6 microcontroller, text_7 firmware version, date_11 to
+ * date_13 dates of production, calibration and firmware, number_14 resets
+ * since power-up, number_15 the module's DCP port, mac_address, ip_address,
+ * address_19 netmask, address_20 gateway, text_21 the text and flag_23 the
+ * flag of the last configure, text_22 the module's name, text_24 the last
+ * burned bytes. number_8, number_9, text_10, number_16 and text_25 hold
+ * values of the module's own; a module with the older tag layout sends no
+ * number_16, flag_23, text_24 or text_25 (they come back 0 or empty).
+ * The parameter order follows the tags but for text_7, text_10 and flag_23;
+ * it is the interface callers were built against, so it stays as it is. */
 VARNODE_API uint8_t get_info(uint32_t address,
                              char *text_1, uint32_t *text_1_size,
                              char *text_2, uint32_t *text_2_size,
@@ -141,7 +154,9 @@ VARNODE_API uint8_t get_status(uint32_t address,
 
 /* Broadcasts a new network configuration for the module with this serial
  * number on every local interface (request 9). Waits for no answer: 0 means
- * sent. text_size <= 64 and flag <= 1, else VARNODE_PARAMETER. */
+ * sent. text_size <= 64 and flag <= 1, else VARNODE_PARAMETER. The payload
+ * carries flag, first, second and third address, then the text, in this
+ * order whatever the order of the arguments. Codes: 0, 3, 4. */
 VARNODE_API uint8_t configure(uint32_t serial_number, const char *text,
                               uint32_t text_size, uint8_t flag,
                               uint32_t first_address, uint32_t second_address,
@@ -154,11 +169,13 @@ VARNODE_API uint8_t burn(uint32_t address, const uint8_t *data, uint32_t data_si
 /* Restarts a module (request 3) once it acknowledges. Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t reset(uint32_t address);
 
-/* The reply time-out of a module in milliseconds (1000 until set). */
+/* The reply time-out of a module in milliseconds (1000 until set). Sends
+ * nothing. Codes: 0, 3. */
 VARNODE_API uint8_t get_timeout(uint32_t address, uint16_t *timeout);
 
 /* Sets the reply time-out of a module, 1 to 65535 ms (0 is refused). It
- * applies to calls that start afterwards, from any thread. */
+ * applies to calls that start afterwards, from any thread. Sends nothing.
+ * Codes: 0, 3. */
 VARNODE_API uint8_t set_timeout(uint32_t address, uint16_t timeout);
 
 /* ---- KL01 / KL02 digital I/O (8 channels) ----------------------------- */
@@ -230,7 +247,9 @@ VARNODE_API uint8_t qu01_read(uint32_t address, const uint8_t *channels, uint8_t
 
 /* ---- RA01 current input / RE01 voltage input (8 channels) ------------- */
 
-/* Frequency setting: one of 6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000. */
+/* Frequency setting (request 0x0408 / 0x0908): one of 6, 12, 25, 50, 100,
+ * 200, 400, 800, 1500, 3000; any other is VARNODE_PARAMETER before sending.
+ * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t ra01_set_frequency(uint32_t address, uint16_t frequency);
 VARNODE_API uint8_t re01_set_frequency(uint32_t address, uint16_t frequency);
 /* Stops a running measurement. Codes: 0, 2, 3, 4, 6. */
@@ -303,6 +322,8 @@ VARNODE_API uint8_t hx01_measure(uint32_t address, const uint8_t *channels, uint
  *            for codes 2 to 10.
  *  nominals: R0 of a platinum thermometer, 1 to 1000 ohms, checked for
  *            every code.
+ * Each channel travels as code, range, current, nominal: the order of the
+ * arguments is the wire's, and the measure reply repeats it.
  * Codes: 0, 2, 3, 4, 6. */
 VARNODE_API uint8_t hx02_set_sensor(uint32_t address, const uint8_t *channels, uint8_t count,
                                     const uint8_t *sensors, uint8_t sensor_count,

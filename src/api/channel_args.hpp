@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "api/frame.hpp"
-#include "modules/channels.hpp"
+#include "device/channels.hpp"
 
 namespace varnode::api {
 

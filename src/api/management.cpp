@@ -1,7 +1,6 @@
 // Exports of device management that need no decoding: time-outs, reset,
 // burn and configure.
 #include "api/frame.hpp"
-#include "dcp/datagram.hpp"
 #include "device/configuration.hpp"
 
 using namespace varnode;
@@ -27,27 +26,18 @@ VARNODE_API uint8_t reset(uint32_t address) {
 VARNODE_API uint8_t burn(uint32_t address, const uint8_t* data, uint32_t data_size) {
   return api::guarded([&] {
     const Device device{IP::Address(address)};
-    // Refuse an oversized block before copying it.
-    if (data_size > 64) throw Device::Exception::Parameter{};
     api::require_entries(data, data_size);
-    device.burn(Bytes(data, data + data_size));
+    device.burn(DCP::View(data, data_size));
   });
 }
 
 VARNODE_API uint8_t configure(uint32_t serial_number, const char* text, uint32_t text_size, uint8_t flag,
                               uint32_t first_address, uint32_t second_address, uint32_t third_address) {
   return api::guarded([&] {
-    if (text_size > 64) throw Device::Exception::Parameter{};
     api::require_entries(text, text_size);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
-    const Device::NetworkConfiguration configuration = [&] {
-      try {
-        return Device::NetworkConfiguration(Bytes(bytes, bytes + text_size), flag, IP::Address(first_address),
-                                            IP::Address(second_address), IP::Address(third_address));
-      } catch (const DCP::Exception&) {
-        throw Device::Exception::Parameter{};
-      }
-    }();
+    const Device::NetworkConfiguration configuration(DCP::View(bytes, text_size), flag, IP::Address(first_address),
+                                                     IP::Address(second_address), IP::Address(third_address));
     Device::configure(serial_number, configuration);
   });
 }

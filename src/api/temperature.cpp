@@ -39,7 +39,7 @@ VARNODE_API uint8_t hx02_set_sensor(uint32_t address, const uint8_t* channels, u
     api::require_entries(nominals, nominal_count);
     const auto map = api::channel_map(channels, count, sensor_count, HX02::channel_count, [&](std::size_t i) {
       HX02::Sensor sensor;
-      sensor.set_type(sensors[i]);
+      sensor.set_code(sensors[i]);
       sensor.set_range(ranges[i]);
       sensor.set_current(currents[i]);
       sensor.set_nominal(nominals[i]);

@@ -1,14 +1,25 @@
 #include "device/configuration.hpp"
 
 #include "dcp/exchange.hpp"
+#include "device/commands.hpp"
 
 namespace varnode {
+namespace {
 
-Device::NetworkConfiguration::NetworkConfiguration(Bytes text, std::uint8_t flag, IP::Address first,
-                                                   IP::Address second, IP::Address third)
-    : flag_(flag), text_(std::move(text)), third_address_(third), first_address_(first), second_address_(second) {
-  if (text_.size() > 64 || flag_ > 1) throw DCP::Exception::Parameter{};
+DCP::View checked(DCP::View text, std::uint8_t flag) {
+  if (text.size() > 64 || flag > 1) throw Device::Exception::Parameter{};
+  return text;
 }
+
+}  // namespace
+
+Device::NetworkConfiguration::NetworkConfiguration(DCP::View text, std::uint8_t flag, IP::Address first,
+                                                   IP::Address second, IP::Address third)
+    : flag_(flag),
+      text_(Bytes(checked(text, flag).begin(), text.end())),
+      third_address_(third),
+      first_address_(first),
+      second_address_(second) {}
 
 Bytes Device::NetworkConfiguration::payload(std::uint32_t serial_number) const {
   Bytes out;
@@ -27,7 +38,7 @@ void Device::configure(std::uint32_t serial_number, const NetworkConfiguration& 
   const Bytes payload = configuration.payload(serial_number);
   const std::uint32_t id = DCP::next_transaction_id();
   const DCP::InterfaceSockets sockets;
-  DCP::broadcast(sockets, 9, id, payload);
+  DCP::broadcast(sockets, commands::configure_command, id, payload);
 }
 
 }  // namespace varnode

@@ -1,6 +1,7 @@
 #include "device/device.hpp"
 
 #include "dcp/exchange.hpp"
+#include "device/commands.hpp"
 
 namespace varnode {
 namespace {
@@ -74,14 +75,14 @@ std::uint16_t Device::exchange(std::uint16_t code, Bytes& payload) const {
 }
 
 void Device::acknowledged(std::uint16_t code, Bytes payload) const {
-  if (exchange(code, payload) != 1 || !payload.empty()) throw Exception::Failed{};
+  if (exchange(code, payload) != commands::acknowledgement_reply || !payload.empty()) throw Exception::Failed{};
 }
 
-void Device::reset() const { acknowledged(3, {}); }
+void Device::reset() const { acknowledged(commands::reset_command, {}); }
 
-void Device::burn(const Bytes& data) const {
+void Device::burn(DCP::View data) const {
   if (data.size() > 64) throw Exception::Parameter{};
-  acknowledged(10, data);
+  acknowledged(commands::burn_command, Bytes(data.begin(), data.end()));
 }
 
 }  // namespace varnode

@@ -49,7 +49,8 @@ class Device {
   T query(std::uint16_t code, std::uint16_t reply_code, Bytes payload = {}) const;
 
   void reset() const;
-  void burn(const Bytes& data) const;
+  // Refuses more than 64 bytes before copying them.
+  void burn(DCP::View data) const;
   Info get_info() const;
   Status get_status() const;
 

@@ -1,6 +1,7 @@
 #include <optional>
 
 #include "dcp/exchange.hpp"
+#include "device/commands.hpp"
 #include "device/info.hpp"
 
 namespace varnode {
@@ -15,7 +16,7 @@ constexpr std::uint64_t discovery_window = 1000;
 class IdentityReplies {
  public:
   IdentityReplies() {
-    DCP::broadcast(sockets_, 5, id_, {});
+    DCP::broadcast(sockets_, commands::identity_command, id_, {});
     deadline_ = current_milliseconds() + discovery_window;
   }
 
@@ -25,7 +26,7 @@ class IdentityReplies {
   // Replies to other requests and identities that do not decode are dropped.
   std::optional<Device::Info> next() {
     const std::optional<DCP::Message> message = DCP::collect(sockets_, buffer_);
-    if (!message || message->code != 6 || message->transaction_id != id_) return std::nullopt;
+    if (!message || message->code != commands::identity_reply || message->transaction_id != id_) return std::nullopt;
     try {
       return Device::Info(message->payload);
     } catch (const DCP::Exception&) {

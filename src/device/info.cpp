@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "device/commands.hpp"
+
 namespace varnode {
 namespace {
 
@@ -72,6 +74,6 @@ Device::Info::Info(DCP::View payload) {
   if (text_1.empty() || text_2.empty() || text_3.empty() || serial_number == 0) throw DCP::Exception::Parameter{};
 }
 
-Device::Info Device::get_info() const { return query<Info>(5, 6); }
+Device::Info Device::get_info() const { return query<Info>(commands::identity_command, commands::identity_reply); }
 
 }  // namespace varnode

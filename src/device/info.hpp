@@ -10,6 +10,8 @@ namespace varnode {
 // A module's identity, the payload of the identity reply (code 6). The
 // fields are named after their tags in the extended layout; apart from
 // serial_number and ip_address the library only checks and passes them on.
+// The declaration order is neither the tag order nor get_info's parameter
+// order, and need not be: the decoder places every field by its tag.
 struct Device::Info {
   std::uint8_t flag_23 = 0;
   std::uint32_t number_16 = 0;

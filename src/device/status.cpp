@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "device/commands.hpp"
+
 namespace varnode {
 namespace {
 
@@ -56,6 +58,6 @@ Device::Status::Status(DCP::View payload) {
   }
 }
 
-Device::Status Device::get_status() const { return query<Status>(7, 8); }
+Device::Status Device::get_status() const { return query<Status>(commands::status_command, commands::status_reply); }
 
 }  // namespace varnode

@@ -5,6 +5,8 @@
 #include <iterator>
 
 #include "dcp/exchange.hpp"
+#include "device/commands.hpp"
+#include "device/frequency.hpp"
 
 namespace varnode {
 
@@ -67,17 +69,14 @@ Bytes measurement_request(std::uint8_t channel_mask, std::uint32_t samples, floa
 
 namespace {
 
-constexpr std::uint16_t frequency_settings[] = {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000};
-
-enum : std::uint8_t {
-  start_measurement = 0x00,
-  data_chunk = 0x01,
-  refused_reserved = 0x02,
-  refused_configuration = 0x03,
-  stop_measurement = 0x04,
-  aborted = 0x05,
-  set_frequency_setting = 0x08,
-};
+using commands::family_code;
+template <std::uint8_t F> constexpr std::uint16_t measure_command = family_code(F, 0x00);
+template <std::uint8_t F> constexpr std::uint16_t chunk_reply = family_code(F, 0x01);
+template <std::uint8_t F> constexpr std::uint16_t reserved_reply = family_code(F, 0x02);
+template <std::uint8_t F> constexpr std::uint16_t configuration_reply = family_code(F, 0x03);
+template <std::uint8_t F> constexpr std::uint16_t stop_command = family_code(F, 0x04);
+template <std::uint8_t F> constexpr std::uint16_t aborted_reply = family_code(F, 0x05);
+template <std::uint8_t F> constexpr std::uint16_t set_frequency_command = family_code(F, 0x08);
 
 // Datagrams the measurement cannot be sent to: loopback, which the modules
 // never use, and broadcast, which would start every module on a subnet.
@@ -93,17 +92,12 @@ void refuse_unreachable(IP::Address address) {
 
 template <std::uint8_t Family>
 void AnalogInput<Family>::set_frequency(std::uint16_t setting) const {
-  if (std::find(std::begin(frequency_settings), std::end(frequency_settings), setting) ==
-      std::end(frequency_settings))
-    throw Device::Exception::Parameter{};
-  Bytes payload;
-  DCP::put_u16(payload, setting);
-  device_.acknowledged(command(set_frequency_setting), std::move(payload));
+  frequency::set(device_, set_frequency_command<Family>, setting);
 }
 
 template <std::uint8_t Family>
 void AnalogInput<Family>::stop() const {
-  device_.acknowledged(command(stop_measurement), {});
+  device_.acknowledged(stop_command<Family>, {});
 }
 
 template <std::uint8_t Family>
@@ -137,7 +131,7 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
   const std::uint32_t id = DCP::next_transaction_id();
   const DCP::SocketPool::Lease lease = DCP::socket_pool().lease();
   try {
-    DCP::send(lease.socket(), address, command(start_measurement), id, request);
+    DCP::send(lease.socket(), address, measure_command<Family>, id, request);
   } catch (const DCP::Exception&) {
     throw Device::Exception::Network{};
   }
@@ -161,16 +155,16 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
 
     const bool bare = reply.payload.empty();
     switch (reply.code) {
-      case command(aborted):
+      case aborted_reply<Family>:
         if (bare) throw typename Exception::Aborted{};
         throw Device::Exception::Failed{};
-      case command(refused_configuration):
+      case configuration_reply<Family>:
         if (bare) throw typename Exception::Configuration{};
         throw Device::Exception::Failed{};
-      case command(refused_reserved):
+      case reserved_reply<Family>:
         if (bare) throw typename Exception::Reserved{};
         throw Device::Exception::Failed{};
-      case command(data_chunk):
+      case chunk_reply<Family>:
         if (reply.payload.size() >= 4) break;
         [[fallthrough]];
       default:

@@ -77,9 +77,6 @@ class AnalogInput {
   Measurement measure(const std::set<std::uint8_t>& channels, std::uint32_t samples, float frequency) const;
 
  private:
-  static constexpr std::uint16_t command(std::uint8_t operation) {
-    return static_cast<std::uint16_t>(Family << 8 | operation);
-  }
   Bytes stream(const Bytes& request, std::size_t size) const;
 
   Device device_;

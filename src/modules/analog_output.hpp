@@ -2,7 +2,7 @@
 // WE01: eight voltage outputs.
 
 #include "device/device.hpp"
-#include "modules/channels.hpp"
+#include "device/channels.hpp"
 
 namespace varnode {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "device/device.hpp"
-#include "modules/channels.hpp"
+#include "device/channels.hpp"
 
 namespace varnode {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "device/device.hpp"
-#include "modules/channels.hpp"
+#include "device/channels.hpp"
 
 namespace varnode {
 
@@ -29,9 +29,6 @@ class DigitalIO {
   ChannelMap<bool> read(const ChannelSet& channels) const;
 
  private:
-  static constexpr std::uint16_t code(std::uint8_t operation) {
-    return static_cast<std::uint16_t>((Family << 8) | operation);
-  }
   [[noreturn]] static void refused(std::uint16_t reply, const Bytes& payload);
 
   Device device_;

@@ -1,11 +1,14 @@
 #include "modules/digital_output.hpp"
 
+#include "device/commands.hpp"
+
 namespace varnode {
 namespace {
 
-constexpr std::uint8_t write_operation = 0x00;
-constexpr std::uint8_t measure_operation = 0x01;
-constexpr std::uint8_t values_reply = 0x02;
+using commands::family_code;
+template <std::uint8_t F> constexpr std::uint16_t write_command = family_code(F, 0x00);
+template <std::uint8_t F> constexpr std::uint16_t measure_command = family_code(F, 0x01);
+template <std::uint8_t F> constexpr std::uint16_t values_reply = family_code(F, 0x02);
 constexpr std::size_t value_size = 4;
 
 }  // namespace
@@ -13,14 +16,14 @@ constexpr std::size_t value_size = 4;
 template <std::uint8_t Family>
 void DigitalOutput<Family>::write(const ChannelMap<bool>& states) const {
   channels::require_some(states);
-  device_.acknowledged(code(write_operation), channels::mask_and_flags(states, channel_count));
+  device_.acknowledged(write_command<Family>, channels::mask_and_flags(states, channel_count));
 }
 
 template <std::uint8_t Family>
 ChannelMap<float> DigitalOutput<Family>::measure(const ChannelSet& requested) const requires(Family == 0x01) {
   channels::require_some(requested);
   Bytes payload{channels::mask(requested, channel_count)};
-  if (device_.exchange(code(measure_operation), payload) != code(values_reply) ||
+  if (device_.exchange(measure_command<Family>, payload) != values_reply<Family> ||
       payload.size() != value_size * requested.size())
     throw Device::Exception::Failed{};
   return channels::values_of(requested, payload.data(), value_size, DCP::get_f32);

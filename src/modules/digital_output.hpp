@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "device/device.hpp"
-#include "modules/channels.hpp"
+#include "device/channels.hpp"
 
 namespace varnode {
 
@@ -23,10 +23,6 @@ class DigitalOutput {
   ChannelMap<float> measure(const ChannelSet& channels) const requires(Family == 0x01);
 
  private:
-  static constexpr std::uint16_t code(std::uint8_t operation) {
-    return static_cast<std::uint16_t>((Family << 8) | operation);
-  }
-
   Device device_;
 };
 

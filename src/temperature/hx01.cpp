@@ -1,5 +1,6 @@
 #include "temperature/hx01.hpp"
 
+#include "device/frequency.hpp"
 #include "temperature/measurement.hpp"
 #include "temperature/sensors.hpp"
 
@@ -28,8 +29,6 @@ float cold_junction_temperature(float reading) {
 }
 
 }  // namespace
-
-HX01::Sensor::Sensor() { Sensors::thermocouple_temperature(); }
 
 void HX01::Sensor::set_code(std::uint8_t code) {
   if (code > highest_code) throw Device::Exception::Parameter{};
@@ -73,7 +72,7 @@ void HX01::set_sensor(const ChannelMap<Sensor>& sensors) const {
 }
 
 void HX01::set_frequency(std::uint16_t frequency) const {
-  measurement::set_frequency(device_, set_frequency_command, frequency);
+  frequency::set(device_, set_frequency_command, frequency);
 }
 
 }  // namespace varnode

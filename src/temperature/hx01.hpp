@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "device/device.hpp"
-#include "modules/channels.hpp"
+#include "device/channels.hpp"
 
 namespace varnode {
 
@@ -24,10 +24,10 @@ class HX01 {
    public:
     static constexpr std::uint8_t highest_code = 14;
 
-    // The first sensor made anywhere in the process builds the thermocouple
-    // tables, so that programs without an HX01 never pay for them.
-    Sensor();
-    explicit Sensor(std::uint8_t code) : Sensor() { set_code(code); }
+    // The thermocouple tables are built by the first conversion, not here,
+    // so that setting sensors sends its few bytes without building them.
+    Sensor() = default;
+    explicit Sensor(std::uint8_t code) { set_code(code); }
 
     std::uint8_t code() const { return code_; }
     // Refuses a code above 14 with Device::Exception::Parameter.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "device/frequency.hpp"
 #include "temperature/measurement.hpp"
 #include "temperature/sensors.hpp"
 
@@ -26,34 +27,32 @@ constexpr float diode_current = 0.00001f;
 constexpr float resistor_current = 0.001f;
 constexpr float ranges[] = {0.5f, 1.0f, 2.5f, 5.0f};
 
-bool is_diode(std::uint8_t type) { return type == 3 || type == 4; }
+bool is_diode(std::uint8_t code) { return code == 3 || code == 4; }
 
 // Without a sensor there is nothing to excite; diodes take the small current.
-float default_current(std::uint8_t type) {
-  if (type <= voltage_input) return no_current;
-  return is_diode(type) ? diode_current : resistor_current;
+float default_current(std::uint8_t code) {
+  if (code <= voltage_input) return no_current;
+  return is_diode(code) ? diode_current : resistor_current;
 }
 
 // A platinum thermometer gets the smallest range that holds its voltage at
 // the top of its table; the other sensors' ranges follow from their curves.
-float default_range(std::uint8_t type, float current, float nominal) {
-  if (type == platinum) {
+float default_range(std::uint8_t code, float current, float nominal) {
+  if (code == platinum) {
     const float highest = current * nominal * Sensors::sensor_temperature().at(platinum).last_knot();
     if (highest > 2.5f) return 5.0f;
     if (highest > 1.0f) return 2.5f;
     if (highest > 0.5f) return 1.0f;
     return 0.5f;
   }
-  return is_diode(type) || type == 5 || type == 7 ? 2.5f : 5.0f;
+  return is_diode(code) || code == 5 || code == 7 ? 2.5f : 5.0f;
 }
 
 }  // namespace
 
-HX02::Sensor::Sensor() { Sensors::sensor_temperature(); }
-
-void HX02::Sensor::set_type(std::uint8_t type) {
-  if (type > highest_type) throw Device::Exception::Parameter{};
-  type_ = type;
+void HX02::Sensor::set_code(std::uint8_t code) {
+  if (code > highest_code) throw Device::Exception::Parameter{};
+  code_ = code;
 }
 
 void HX02::Sensor::set_current(float amperes) {
@@ -75,10 +74,10 @@ void HX02::Sensor::set_range(float volts) {
 
 void HX02::Sensor::append_completed(Bytes& out) const {
   // Only a current the caller chose can be zero for a sensor that needs one.
-  if (type_ > voltage_input && current_ == no_current) throw Device::Exception::Parameter{};
-  const float current = std::isnan(current_) ? default_current(type_) : current_;
-  const float range = std::isnan(range_) ? default_range(type_, current, nominal_) : range_;
-  out.push_back(type_);
+  if (code_ > voltage_input && current_ == no_current) throw Device::Exception::Parameter{};
+  const float current = std::isnan(current_) ? default_current(code_) : current_;
+  const float range = std::isnan(range_) ? default_range(code_, current, nominal_) : range_;
+  out.push_back(code_);
   DCP::put_f32(out, range);
   DCP::put_f32(out, current);
   DCP::put_f32(out, nominal_);
@@ -87,7 +86,7 @@ void HX02::Sensor::append_completed(Bytes& out) const {
 HX02::Sensor HX02::Sensor::reported(const std::uint8_t* data) {
   Sensor sensor;
   try {
-    sensor.set_type(data[0]);
+    sensor.set_code(data[0]);
     sensor.set_range(DCP::get_f32(data + 1));
     sensor.set_current(DCP::get_f32(data + 5));
     sensor.set_nominal(DCP::get_f32(data + 9));
@@ -98,13 +97,13 @@ HX02::Sensor HX02::Sensor::reported(const std::uint8_t* data) {
 }
 
 float HX02::Sensor::convert(float reading) const {
-  if (type_ == no_sensor) throw Device::Exception::Failed{};
-  if (type_ != voltage_input && current_ == no_current) throw Device::Exception::Failed{};
+  if (code_ == no_sensor) throw Device::Exception::Failed{};
+  if (code_ != voltage_input && current_ == no_current) throw Device::Exception::Failed{};
   if (std::isnan(range_) || std::isnan(current_)) throw Device::Exception::Failed{};
   // A voltage input is raw data, handed on as the module sent it.
-  if (type_ == voltage_input) return reading;
-  const float x = type_ == platinum ? reading / (current_ * nominal_) : reading;
-  return measurement::measured(measurement::within_table(Sensors::sensor_temperature().at(type_), x));
+  if (code_ == voltage_input) return reading;
+  const float x = code_ == platinum ? reading / (current_ * nominal_) : reading;
+  return measurement::measured(measurement::within_table(Sensors::sensor_temperature().at(code_), x));
 }
 
 ChannelMap<float> HX02::measure(const ChannelSet& requested) const {
@@ -127,7 +126,7 @@ void HX02::set_sensor(const ChannelMap<Sensor>& sensors) const {
 }
 
 void HX02::set_frequency(std::uint16_t frequency) const {
-  measurement::set_frequency(device_, set_frequency_command, frequency);
+  frequency::set(device_, set_frequency_command, frequency);
 }
 
 }  // namespace varnode

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "device/device.hpp"
-#include "modules/channels.hpp"
+#include "device/channels.hpp"
 
 namespace varnode {
 
@@ -25,23 +25,23 @@ class HX02 {
   // the choice to the library, which makes it from the code when sending.
   class Sensor {
    public:
-    static constexpr std::uint8_t highest_type = 10;
-    // Bytes of one configuration on the wire: type, range, current, nominal.
+    static constexpr std::uint8_t highest_code = 10;
+    // Bytes of one configuration on the wire: code, range, current, nominal.
     static constexpr std::size_t wire_size = 13;
 
-    // The first sensor made anywhere in the process builds the tables.
-    Sensor();
+    // The tables are built by the first use that needs them, not here.
+    Sensor() = default;
 
-    std::uint8_t type() const { return type_; }
+    std::uint8_t code() const { return code_; }
     float current() const { return current_; }
     float nominal() const { return nominal_; }
     float range() const { return range_; }
 
     // Each refuses a value outside its set with Device::Exception::Parameter:
-    // a type up to 10; a current of exactly 0, 0.00001 or 0.001 A, or NaN;
+    // a code up to 10; a current of exactly 0, 0.00001 or 0.001 A, or NaN;
     // a nominal resistance from 1 to 1000 ohms; a range of exactly 0.5, 1,
     // 2.5 or 5 V, or NaN.
-    void set_type(std::uint8_t type);
+    void set_code(std::uint8_t code);
     void set_current(float amperes);
     void set_nominal(float ohms);
     void set_range(float volts);
@@ -61,7 +61,7 @@ class HX02 {
     float convert(float reading) const;
 
    private:
-    std::uint8_t type_ = 0;
+    std::uint8_t code_ = 0;
     float current_ = std::numeric_limits<float>::quiet_NaN();
     float nominal_ = 100.0f;
     float range_ = std::numeric_limits<float>::quiet_NaN();

@@ -1,6 +1,5 @@
 #pragma once
-// What HX01 and HX02 share: the converter's sampling frequency, the shape of
-// a measure reply, and the rules that turn a table lookup into a reported
+// What HX01 and HX02 share: the shape of a measure reply, and the rules that turn a table lookup into a reported
 // value.
 
 #include <cstddef>
@@ -10,10 +9,6 @@
 #include "temperature/spline.hpp"
 
 namespace varnode::measurement {
-
-// Refuses anything but 6, 12, 25, 50, 100, 200, 400, 800, 1500 or 3000
-// before sending; the module alone knows what the value selects.
-void set_frequency(const Device& device, std::uint16_t command, std::uint16_t frequency);
 
 // Judges a measure reply: `refusal` with an empty payload is the module
 // saying its channels are not set up for this; any other answer but

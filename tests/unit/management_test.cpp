@@ -109,8 +109,8 @@ TEST(Configure, PayloadLayout) {
 }
 
 TEST(Configure, RulesAreCheckedBeforeAnythingIsSent) {
-  EXPECT_THROW(Device::NetworkConfiguration(Bytes(65, 'x'), 0, {}, {}, {}), DCP::Exception::Parameter);
-  EXPECT_THROW(Device::NetworkConfiguration(Bytes{}, 2, {}, {}, {}), DCP::Exception::Parameter);
+  EXPECT_THROW(Device::NetworkConfiguration(Bytes(65, 'x'), 0, {}, {}, {}), Device::Exception::Parameter);
+  EXPECT_THROW(Device::NetworkConfiguration(Bytes{}, 2, {}, {}, {}), Device::Exception::Parameter);
   EXPECT_NO_THROW(Device::NetworkConfiguration(Bytes(64, 'x'), 1, {}, {}, {}));
   const char text[65] = {};
   EXPECT_EQ(configure(1, text, 65, 0, 0, 0, 0), 3);

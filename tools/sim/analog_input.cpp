@@ -115,8 +115,8 @@ class AnalogInput final : public Module {
     const Reply configuration{static_cast<std::uint16_t>(base | 0x03), {}};
     if (p.size() != 9) return failure();
     if (measurement_) return Reply{static_cast<std::uint16_t>(base | 0x02), {}};
-    const std::uint32_t samples = DCP::get_u32(p.data() + 1);
-    const float frequency = DCP::get_f32(p.data() + 5);
+    const std::uint32_t samples = wire::get_u32(p.data() + 1);
+    const float frequency = wire::get_f32(p.data() + 5);
     // The converter cannot sample faster than its frequency setting.
     if (p[0] == 0 || samples == 0 || samples > most_samples) return configuration;
     if (samples > 1 && !(frequency > 0 && frequency <= frequency_)) return configuration;
@@ -151,12 +151,12 @@ class AnalogInput final : public Module {
     const std::size_t length = std::min(chunk_bytes, m.total - m.offset);
     Bytes payload;
     payload.reserve(4 + length);
-    DCP::put_u32(payload, static_cast<std::uint32_t>(m.offset));
+    wire::put_u32(payload, static_cast<std::uint32_t>(m.offset));
     const std::size_t n = m.channels.size();
     for (std::size_t value = m.offset / 4; value < (m.offset + length) / 4; ++value) {
       const std::size_t sample = value / n;
       const double t = m.start_seconds + (m.samples > 1 ? static_cast<double>(sample) / m.frequency : 0);
-      DCP::put_f32(payload, static_cast<float>(signals_[m.channels[value % n] - 1].at(t)));
+      wire::put_f32(payload, static_cast<float>(signals_[m.channels[value % n] - 1].at(t)));
     }
     const FaultPlan plan = m.plan;
     const Endpoint to = m.to;

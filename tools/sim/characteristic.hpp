@@ -20,8 +20,9 @@ class Characteristic {
   virtual std::string_view source() const = 0;
 };
 
-// The characteristic the rack shows: the library's own tables, so that what
-// the library converts back is what the rack was told to show.
+// The characteristic the rack shows: the simulator's own curves through the
+// rows of data/sensors, independent of the library's generated tables and
+// splines, so that a fault in those shows in the integration tests.
 const Characteristic& characteristic();
 
 // Resistance ratio R/R0 of a platinum element at `kelvin`, by the formula

@@ -88,8 +88,8 @@ class Counter final : public Module {
   };
 
   static void put_u64(Bytes& out, std::uint64_t v) {
-    DCP::put_u32(out, static_cast<std::uint32_t>(v >> 32));
-    DCP::put_u32(out, static_cast<std::uint32_t>(v));
+    wire::put_u32(out, static_cast<std::uint32_t>(v >> 32));
+    wire::put_u32(out, static_cast<std::uint32_t>(v));
   }
 
   // Microseconds since power-on: the time base the counts were taken at.

@@ -96,7 +96,7 @@ class DigitalOutput final : public Module {
           const unsigned bit = 1u << (channel - 1);
           if ((p[0] & bit) == 0) continue;
           const bool on = (state_ & bit) != 0;
-          DCP::put_f32(values, on ? static_cast<float>(loads_[channel - 1].at(seconds(now))) : 0.0f);
+          wire::put_f32(values, on ? static_cast<float>(loads_[channel - 1].at(seconds(now))) : 0.0f);
         }
         return Reply{0x0102, values};
       }
@@ -134,7 +134,7 @@ class AnalogOutput final : public Module {
     std::size_t at = 1;
     for (unsigned channel = 1; channel <= 8; ++channel) {
       if ((p[0] & (1u << (channel - 1))) == 0) continue;
-      outputs_[channel - 1] = DCP::get_f32(p.data() + at);
+      outputs_[channel - 1] = wire::get_f32(p.data() + at);
       at += 4;
     }
     return acknowledge();

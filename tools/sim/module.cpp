@@ -19,21 +19,21 @@ constexpr const char* descriptions[] = {"8-channel digital I/O",     "8-channel 
 std::size_t index_of(Kind kind) { return static_cast<std::size_t>(kind); }
 
 void put_text(Bytes& out, std::uint8_t tag, const std::string& text) {
-  DCP::append_element(out, tag, DCP::View(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                          std::min<std::size_t>(text.size(), 255)));
+  wire::append_element(out, tag, wire::View(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                           std::min<std::size_t>(text.size(), 255)));
 }
 void put_number(Bytes& out, std::uint8_t tag, std::uint32_t value) {
   Bytes bytes;
-  DCP::put_u32(bytes, value);
-  DCP::append_element(out, tag, bytes);
+  wire::put_u32(bytes, value);
+  wire::append_element(out, tag, bytes);
 }
 void put_float(Bytes& out, std::uint8_t tag, float value) {
   Bytes bytes;
-  DCP::put_f32(bytes, value);
-  DCP::append_element(out, tag, bytes);
+  wire::put_f32(bytes, value);
+  wire::append_element(out, tag, bytes);
 }
 void put_address(Bytes& out, std::uint8_t tag, IP::Address address) {
-  DCP::append_element(out, tag, address.bytes());
+  wire::append_element(out, tag, address.bytes());
 }
 
 std::string hex(const Bytes& bytes) {
@@ -77,7 +77,7 @@ Module::Module(Common common) : common_(std::move(common)), faults_(common_.faul
 
 Module::Reply Module::set_frequency(const Bytes& payload, std::uint16_t& setting) {
   if (payload.size() != 2) return failure();
-  const std::uint16_t hertz = DCP::get_u16(payload.data());
+  const std::uint16_t hertz = wire::get_u16(payload.data());
   if (!accepted_frequency(hertz)) return failure();
   setting = hertz;
   return acknowledge();
@@ -173,12 +173,12 @@ Bytes Module::identity() const {
   put_number(out, 12, day_count(2023, 5, 17));
   put_number(out, 13, day_count(2023, 2, 20));
   put_number(out, 14, resets_);
-  put_number(out, 15, DCP::port);
+  put_number(out, 15, wire::port);
   if (!legacy) put_number(out, 16, 1400);
   const std::uint32_t s = common_.serial;
   const std::uint8_t mac[6] = {0x02, 0x56, static_cast<std::uint8_t>(s >> 24), static_cast<std::uint8_t>(s >> 16),
                                static_cast<std::uint8_t>(s >> 8), static_cast<std::uint8_t>(s)};
-  DCP::append_element(out, legacy ? 16 : 17, mac);
+  wire::append_element(out, legacy ? 16 : 17, mac);
   put_address(out, legacy ? 17 : 18, common_.address);
   put_address(out, legacy ? 18 : 19, common_.netmask);
   put_address(out, legacy ? 19 : 20, common_.gateway);
@@ -187,7 +187,7 @@ Bytes Module::identity() const {
   // element is always present there.
   put_text(out, legacy ? 21 : 22, common_.name);
   if (!legacy) {
-    DCP::append_element(out, 23, Bytes{dhcp_});
+    wire::append_element(out, 23, Bytes{dhcp_});
     put_text(out, 24, hex(burned_));
     put_text(out, 25, "simulated module");
   }
@@ -231,12 +231,12 @@ Bytes Module::status(Time now) const {
 std::optional<std::uint16_t> Module::refusal_code(Refusal) const { return std::nullopt; }
 
 void Module::configure(const Request& request) {
-  if (request.payload.size() < 4 || DCP::get_u32(request.payload.data()) != common_.serial) return;
-  DCP::View rest = DCP::View(request.payload).subspan(4);
+  if (request.payload.size() < 4 || wire::get_u32(request.payload.data()) != common_.serial) return;
+  wire::View rest = wire::View(request.payload).subspan(4);
   std::optional<IP::Address> first;
   try {
     while (!rest.empty()) {
-      const DCP::Element element = DCP::take_element(rest);
+      const wire::Element element = wire::take_element(rest);
       const bool four = element.value.size() == 4;
       const auto address = [&] {
         return IP::Address(std::array<std::uint8_t, 4>{element.value[0], element.value[1], element.value[2],
@@ -262,7 +262,7 @@ void Module::configure(const Request& request) {
           break;
       }
     }
-  } catch (const DCP::Exception&) {
+  } catch (const wire::Malformed&) {
     return;  // a garbled configuration is ignored, as far as it got
   }
   if (first && usable_unicast(*first) && !(*first == common_.address)) {
@@ -286,7 +286,7 @@ void Module::deliver(const FaultPlan& plan, Endpoint to, std::uint32_t id, std::
   std::uint16_t sent_code = code;
   Bytes sent = payload;
   faults_.malform(plan, sent_code, sent);
-  Bytes datagram = DCP::encode(sent_code, wrong ? id - 1 : id, sent);
+  Bytes datagram = wire::encode(sent_code, wrong ? id - 1 : id, sent);
   const bool twice = hit(K::duplicate) != nullptr;
   if (const FaultRule* reorder = hit(K::reorder); reorder && !held_) {
     held_ = Held{to, std::move(datagram), at + std::chrono::milliseconds(reorder->delay_ms)};
@@ -294,7 +294,7 @@ void Module::deliver(const FaultPlan& plan, Endpoint to, std::uint32_t id, std::
   }
   send(to, datagram, at);
   if (twice) send(to, datagram, at);
-  if (wrong && wrong->then_correct) send(to, DCP::encode(code, id, payload), at);
+  if (wrong && wrong->then_correct) send(to, wire::encode(code, id, payload), at);
   if (held_) {
     send(held_->to, std::move(held_->datagram), at);
     held_.reset();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dcp/datagram.hpp"
+#include "codec.hpp"
 #include "faults.hpp"
 #include "net/ip.hpp"
 

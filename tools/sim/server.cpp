@@ -29,7 +29,7 @@ class Socket {
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(DCP::port);
+    address.sin_port = htons(wire::port);
     std::memcpy(&address.sin_addr.s_addr, local.bytes().data(), 4);
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       const int error = errno;
@@ -126,7 +126,7 @@ void Server::send(IP::Address from, Endpoint to, Bytes datagram, Time at) {
 }
 
 void Server::transmit(IP::Address from, const Endpoint& to, const Bytes& datagram) {
-  if (options_.observe) options_.observe(Hop{from, DCP::port, to.address, to.port}, datagram, false);
+  if (options_.observe) options_.observe(Hop{from, wire::port, to.address, to.port}, datagram, false);
   if (const auto found = by_address_.find(from.host_value()); found != by_address_.end()) {
     found->second->send(to, datagram);
     return;
@@ -193,14 +193,14 @@ void Server::drain(Socket& socket, Module* module) {
   IP::Address destination;
   Bytes data;
   for (int i = 0; i < 64 && socket.receive(source, destination, data); ++i) {
-    if (options_.observe) options_.observe(Hop{source.address, source.port, destination, DCP::port}, data, true);
+    if (options_.observe) options_.observe(Hop{source.address, source.port, destination, wire::port}, data, true);
     Request request;
     try {
-      const DCP::Message message = DCP::decode(data);
+      const wire::Message message = wire::decode(data);
       request.code = message.code;
       request.transaction_id = message.transaction_id;
       request.payload.assign(message.payload.begin(), message.payload.end());
-    } catch (const DCP::Exception&) {
+    } catch (const wire::Malformed&) {
       continue;  // not a DCP datagram
     }
     request.from = source;

@@ -114,7 +114,7 @@ class Thermocouple final : public Module {
     // terminals, which is what the library allows for.
     const double ratio = platinum_ratio(junction + 1.55);
     Bytes out;
-    DCP::put_f32(out, static_cast<float>(5 * ratio / (100 + ratio)));
+    wire::put_f32(out, static_cast<float>(5 * ratio / (100 + ratio)));
     const Characteristic& curves = characteristic();
     for (unsigned c = 0; c < 8; ++c) {
       if ((p[0] & (1u << c)) == 0) continue;
@@ -125,7 +125,7 @@ class Thermocouple final : public Module {
         volts = curves.thermocouple_volts(channel.code, channel.celsius.at(t) + zero_celsius) -
                 curves.thermocouple_volts(channel.code, junction);
       }
-      DCP::put_f32(out, static_cast<float>(volts));
+      wire::put_f32(out, static_cast<float>(volts));
     }
     return Reply{0x0601, out};
   }
@@ -230,7 +230,7 @@ class Resistance final : public Module {
     for (unsigned c = 0; c < 4; ++c) {
       if ((p[0] & (1u << c)) == 0) continue;
       Configuration& k = changed[c].configuration;
-      k = {p[at], DCP::get_f32(&p[at + 1]), DCP::get_f32(&p[at + 5]), DCP::get_f32(&p[at + 9])};
+      k = {p[at], wire::get_f32(&p[at + 1]), wire::get_f32(&p[at + 5]), wire::get_f32(&p[at + 9])};
       if (!k.valid()) return failure();
       at += 13;
     }
@@ -253,9 +253,9 @@ class Resistance final : public Module {
       const Channel& channel = channels_[c];
       const Configuration& k = channel.configuration;
       out.push_back(k.type);
-      DCP::put_f32(out, k.range);
-      DCP::put_f32(out, k.current);
-      DCP::put_f32(out, k.nominal);
+      wire::put_f32(out, k.range);
+      wire::put_f32(out, k.current);
+      wire::put_f32(out, k.nominal);
       const double kelvin = channel.celsius.at(t) + zero_celsius;
       double reading = channel.volts.at(t);
       if (k.type == 2) {
@@ -263,7 +263,7 @@ class Resistance final : public Module {
       } else if (k.type >= 3) {
         reading = curves.sensor_x(k.type, kelvin);
       }
-      DCP::put_f32(out, static_cast<float>(reading));
+      wire::put_f32(out, static_cast<float>(reading));
     }
     return Reply{0x0201, out};
   }

@@ -1,6 +1,7 @@
 #pragma once
 // Channel numbers, masks and the payload shapes built from them, shared by
-// every module that addresses channels. A mask is one byte in which bit
+// every module that addresses channels. They live below the module and
+// temperature families so that neither reaches into the other. A mask is one byte in which bit
 // (n - 1) stands for channel n; per-channel data follows the mask in
 // ascending channel order, which the ordered containers give for free.
 
