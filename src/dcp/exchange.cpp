@@ -1,8 +1,7 @@
 #include "dcp/exchange.hpp"
 
+#include <algorithm>
 #include <cstdlib>
-
-#include "device/device.hpp"
 
 namespace varnode::DCP {
 
@@ -22,44 +21,50 @@ std::uint32_t TransactionCounter::next() {
   return (*value_)++;
 }
 
-std::uint32_t next_transaction_id() {
+std::uint32_t next_transaction_id(const std::lock_guard<std::mutex>&) {
   static TransactionCounter* counter = new TransactionCounter;
-  std::lock_guard lock(library_mutex());
   return counter->next();
 }
 
-SocketPool::Lease SocketPool::lease() {
-  std::lock_guard lock(library_mutex());
+std::uint32_t next_transaction_id() {
+  const std::lock_guard lock(library_mutex());
+  return next_transaction_id(lock);
+}
+
+SocketPool::Lease SocketPool::lease(const std::lock_guard<std::mutex>&) {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (!entries_[i].in_use) {
-      entries_[i].in_use = true;
-      return Lease(*this, i, *entries_[i].socket);
+    // Only leasing sets the flag, and it holds the mutex: a clear flag stays
+    // clear until this store.
+    if (!entries_[i].in_use.load(std::memory_order_acquire)) {
+      entries_[i].in_use.store(true, std::memory_order_relaxed);
+      return Lease(i, entries_[i]);
     }
   }
   std::unique_ptr<UDP::Socket> socket;
   try {
     socket = std::make_unique<UDP::Socket>(IP::unspecified_address, 0);
   } catch (const UDP::Exception&) {
-    throw Device::Exception::Network{};
+    throw Exception::Network{};
   }
-  entries_.push_back(Entry{std::move(socket), true});
-  return Lease(*this, entries_.size() - 1, *entries_.back().socket);
+  Entry& entry = entries_.emplace_back(std::move(socket));
+  entry.request.reserve(UDP::largest_datagram);
+  return Lease(entries_.size() - 1, entry);
 }
 
-void SocketPool::release(std::size_t index) {
-  std::lock_guard lock(library_mutex());
-  entries_[index].in_use = false;
+SocketPool::Lease SocketPool::lease() {
+  const std::lock_guard lock(library_mutex());
+  return lease(lock);
 }
 
 std::size_t SocketPool::size() const {
-  std::lock_guard lock(library_mutex());
+  const std::lock_guard lock(library_mutex());
   return entries_.size();
 }
 
 std::size_t SocketPool::idle() const {
-  std::lock_guard lock(library_mutex());
+  const std::lock_guard lock(library_mutex());
   std::size_t count = 0;
-  for (const Entry& entry : entries_) count += entry.in_use ? 0 : 1;
+  for (const Entry& entry : entries_) count += entry.in_use.load(std::memory_order_acquire) ? 0 : 1;
   return count;
 }
 
@@ -78,19 +83,57 @@ void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std:
   }
 }
 
-Received receive(UDP::Socket& socket, std::uint16_t wait, Bytes& buffer) {
-  const std::uint64_t deadline = current_milliseconds() + wait;
+std::optional<Received> receive_until(UDP::Socket& socket, std::uint64_t deadline, std::span<std::uint8_t> buffer) {
   for (;;) {
+    // At least one short attempt, so that a deadline already reached still
+    // takes what is queued.
+    const std::uint64_t now = current_milliseconds();
+    const auto wait = static_cast<std::uint32_t>(std::max<std::uint64_t>(deadline > now ? deadline - now : 0, 1));
+    std::optional<UDP::Datagram> datagram;
     try {
-      std::uint16_t source_port = 0;
-      const IP::Address source = socket.receive(1, source_port, buffer);
-      if (source_port == port) return Received{source, decode(buffer)};
-    } catch (const UDP::Exception::Timeout&) {
-    } catch (const Exception::Parameter&) {
+      datagram = socket.receive(wait, buffer.data(), buffer.size());
     } catch (const UDP::Exception&) {
       throw Exception::Network{};
     }
-    if (current_milliseconds() >= deadline) throw Exception::Timeout{};
+    if (datagram && datagram->port == port) {
+      try {
+        return Received{datagram->source, decode(buffer.first(datagram->size))};
+      } catch (const Exception::Parameter&) {
+        // Malformed: dropped like any other stranger.
+      }
+    }
+    if (current_milliseconds() >= deadline) return std::nullopt;
+  }
+}
+
+Received receive(UDP::Socket& socket, std::uint16_t wait, Bytes& buffer) {
+  buffer.resize(UDP::largest_datagram);
+  const std::optional<Received> received = receive_until(socket, current_milliseconds() + wait, buffer);
+  if (!received) throw Exception::Timeout{};
+  return *received;
+}
+
+Transaction::Transaction(IP::Address destination) : Transaction(destination, std::lock_guard(library_mutex())) {}
+
+// The id and the lease under one hold: two short steps, one lock.
+Transaction::Transaction(IP::Address destination, const std::lock_guard<std::mutex>& held)
+    : destination_(destination), id_(next_transaction_id(held)), lease_(socket_pool().lease(held)) {}
+
+void Transaction::send(std::uint16_t code, View payload) {
+  Bytes& datagram = lease_.request();
+  encode(code, id_, payload, datagram);
+  try {
+    lease_.socket().send(destination_, port, datagram.data(), datagram.size());
+  } catch (const UDP::Exception&) {
+    throw Exception::Network{};
+  }
+}
+
+std::optional<Message> Transaction::next_reply(std::uint64_t deadline) {
+  for (;;) {
+    const std::optional<Received> received = receive_until(lease_.socket(), deadline, lease_.reply());
+    if (!received) return std::nullopt;
+    if (received->source == destination_ && received->message.transaction_id == id_) return received->message;
   }
 }
 
@@ -105,7 +148,7 @@ InterfaceSockets::InterfaceSockets() {
       }
     }
   } catch (const IP::Exception&) {
-    throw Device::Exception::Network{};
+    throw Exception::Network{};
   }
 }
 

@@ -26,8 +26,12 @@ Bytes Device::NetworkConfiguration::payload(std::uint32_t serial_number) const {
 void Device::configure(std::uint32_t serial_number, const NetworkConfiguration& configuration) {
   const Bytes payload = configuration.payload(serial_number);
   const std::uint32_t id = DCP::next_transaction_id();
-  const DCP::InterfaceSockets sockets;
-  DCP::broadcast(sockets, 9, id, payload);
+  try {
+    const DCP::InterfaceSockets sockets;
+    DCP::broadcast(sockets, 9, id, payload);
+  } catch (const DCP::Exception&) {
+    throw Exception::Network{};
+  }
 }
 
 }  // namespace varnode

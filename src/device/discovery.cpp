@@ -10,6 +10,14 @@ namespace {
 // once, and the same wait is fair on every network.
 constexpr std::uint64_t discovery_window = 1000;
 
+DCP::InterfaceSockets interface_sockets() {
+  try {
+    return DCP::InterfaceSockets();
+  } catch (const DCP::Exception&) {
+    throw Device::Exception::Network{};
+  }
+}
+
 // One identity request broadcast on every local interface, and the replies
 // to it that decode, for the length of the discovery window.
 class IdentityReplies {
@@ -35,7 +43,7 @@ class IdentityReplies {
 
  private:
   std::uint32_t id_ = DCP::next_transaction_id();
-  DCP::InterfaceSockets sockets_;
+  DCP::InterfaceSockets sockets_ = interface_sockets();
   std::uint64_t deadline_ = 0;
   Bytes buffer_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 #include "dcp/exchange.hpp"
 
@@ -133,11 +134,10 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
   // The buffer is made before the request goes out: touching 32 MB takes
   // long enough for the first chunks to overflow the receive queue.
   Bytes buffer(size);
-  const IP::Address address = device_.address();
-  const std::uint32_t id = DCP::next_transaction_id();
-  const DCP::SocketPool::Lease lease = DCP::socket_pool().lease();
+  std::optional<DCP::Transaction> transaction;
   try {
-    DCP::send(lease.socket(), address, command(start_measurement), id, request);
+    transaction.emplace(device_.address());
+    transaction->send(command(start_measurement), request);
   } catch (const DCP::Exception&) {
     throw Device::Exception::Network{};
   }
@@ -145,19 +145,15 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
   ArrivedChunks arrived;
   std::size_t remaining = size;
   std::uint64_t deadline = current_milliseconds() + device_.timeout();
-  Bytes datagram;
   for (;;) {
-    if (current_milliseconds() >= deadline) throw Device::Exception::Timeout{};
-    DCP::Message reply;
+    std::optional<DCP::Message> next;
     try {
-      const DCP::Received received = DCP::receive(lease.socket(), 1, datagram);
-      if (received.source != address || received.message.transaction_id != id) continue;
-      reply = received.message;
-    } catch (const DCP::Exception::Timeout&) {
-      continue;
+      next = transaction->next_reply(deadline);
     } catch (const DCP::Exception&) {
       throw Device::Exception::Network{};
     }
+    if (!next) throw Device::Exception::Timeout{};
+    const DCP::Message& reply = *next;
 
     const bool bare = reply.payload.empty();
     switch (reply.code) {
