@@ -1,77 +1,11 @@
 #include "dcp/exchange.hpp"
 
 #include <algorithm>
-#include <cstdlib>
+
+#include "dcp/lock.hpp"
+#include "dcp/transaction_id.hpp"
 
 namespace varnode::DCP {
-
-std::mutex& library_mutex() {
-  // Never destroyed, so that a call still running while the process exits
-  // finds it intact.
-  static std::mutex* mutex = new std::mutex;
-  return *mutex;
-}
-
-std::uint32_t TransactionCounter::next() {
-  if (!value_) {
-    const auto r1 = static_cast<std::uint32_t>(std::rand());
-    const auto r2 = static_cast<std::uint32_t>(std::rand());
-    value_ = r2 * 65536u + r1;
-  }
-  return (*value_)++;
-}
-
-std::uint32_t next_transaction_id(const std::lock_guard<std::mutex>&) {
-  static TransactionCounter* counter = new TransactionCounter;
-  return counter->next();
-}
-
-std::uint32_t next_transaction_id() {
-  const std::lock_guard lock(library_mutex());
-  return next_transaction_id(lock);
-}
-
-SocketPool::Lease SocketPool::lease(const std::lock_guard<std::mutex>&) {
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    // Only leasing sets the flag, and it holds the mutex: a clear flag stays
-    // clear until this store.
-    if (!entries_[i].in_use.load(std::memory_order_acquire)) {
-      entries_[i].in_use.store(true, std::memory_order_relaxed);
-      return Lease(i, entries_[i]);
-    }
-  }
-  std::unique_ptr<UDP::Socket> socket;
-  try {
-    socket = std::make_unique<UDP::Socket>(IP::unspecified_address, 0);
-  } catch (const UDP::Exception&) {
-    throw Exception::Network{};
-  }
-  Entry& entry = entries_.emplace_back(std::move(socket));
-  entry.request.reserve(UDP::largest_datagram);
-  return Lease(entries_.size() - 1, entry);
-}
-
-SocketPool::Lease SocketPool::lease() {
-  const std::lock_guard lock(library_mutex());
-  return lease(lock);
-}
-
-std::size_t SocketPool::size() const {
-  const std::lock_guard lock(library_mutex());
-  return entries_.size();
-}
-
-std::size_t SocketPool::idle() const {
-  const std::lock_guard lock(library_mutex());
-  std::size_t count = 0;
-  for (const Entry& entry : entries_) count += entry.in_use.load(std::memory_order_acquire) ? 0 : 1;
-  return count;
-}
-
-SocketPool& socket_pool() {
-  static SocketPool* pool = new SocketPool;
-  return *pool;
-}
 
 void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std::uint32_t transaction_id,
           View payload) {
@@ -135,41 +69,6 @@ std::optional<Message> Transaction::next_reply(std::uint64_t deadline) {
     if (!received) return std::nullopt;
     if (received->source == destination_ && received->message.transaction_id == id_) return received->message;
   }
-}
-
-InterfaceSockets::InterfaceSockets() {
-  try {
-    for (const std::string& name : IP::interface_names()) {
-      const IP::Address address = IP::interface_address(name);
-      try {
-        sockets_.push_back(std::make_unique<UDP::Socket>(address, 0));
-      } catch (const UDP::Exception&) {
-        // An interface without a usable socket is simply left out.
-      }
-    }
-  } catch (const IP::Exception&) {
-    throw Exception::Network{};
-  }
-}
-
-void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_t transaction_id, View payload) {
-  for (const auto& socket : sockets.sockets()) {
-    try {
-      send(*socket, IP::broadcast_address, code, transaction_id, payload);
-    } catch (const Exception&) {
-    }
-  }
-}
-
-std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer) {
-  for (const auto& socket : sockets.sockets()) {
-    try {
-      return receive(*socket, 0, buffer).message;
-    } catch (const Exception&) {
-    }
-  }
-  pause_millisecond();
-  return std::nullopt;
 }
 
 }  // namespace varnode::DCP

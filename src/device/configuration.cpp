@@ -1,6 +1,7 @@
 #include "device/configuration.hpp"
 
-#include "dcp/exchange.hpp"
+#include "dcp/broadcast.hpp"
+#include "dcp/transaction_id.hpp"
 
 namespace varnode {
 

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "dcp/exchange.hpp"
+#include "dcp/lock.hpp"
 
 namespace varnode {
 namespace {

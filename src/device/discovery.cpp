@@ -1,6 +1,8 @@
 #include <optional>
 
-#include "dcp/exchange.hpp"
+#include "dcp/broadcast.hpp"
+#include "dcp/transaction_id.hpp"
+#include "net/clock.hpp"
 #include "device/info.hpp"
 
 namespace varnode {

@@ -6,58 +6,10 @@
 #include <optional>
 
 #include "dcp/exchange.hpp"
+#include "modules/arrived_chunks.hpp"
+#include "net/clock.hpp"
 
 namespace varnode {
-
-ArrivedChunks::Outcome ArrivedChunks::add(std::uint32_t offset, std::uint32_t length) {
-  const std::uint32_t end = offset + length;
-  auto next = runs_.upper_bound(offset);
-  auto previous = next == runs_.begin() ? runs_.end() : std::prev(next);
-  if (previous != runs_.end() && previous->second.end > offset) {
-    const Run& run = previous->second;
-    const bool same_chunk = (offset - previous->first) % run.length == 0 && length == run.length;
-    return same_chunk ? Outcome::repeated : Outcome::overlapping;
-  }
-  if (next != runs_.end() && next->first < end) return Outcome::overlapping;
-
-  const bool joins_previous =
-      previous != runs_.end() && previous->second.end == offset && previous->second.length == length;
-  const bool joins_next = next != runs_.end() && next->first == end && next->second.length == length;
-  if (joins_previous) {
-    previous->second.end = joins_next ? next->second.end : end;
-    if (joins_next) runs_.erase(next);
-  } else if (joins_next) {
-    const Run run{next->second.end, length};
-    runs_.emplace_hint(runs_.erase(next), offset, run);
-  } else {
-    runs_.emplace_hint(next, offset, Run{end, length});
-  }
-  return Outcome::added;
-}
-
-Measurement::Measurement(std::vector<std::uint8_t> channels, std::uint32_t samples, Bytes buffer)
-    : channels_(std::move(channels)), samples_(samples), buffer_(std::move(buffer)) {}
-
-std::size_t Measurement::position(std::uint8_t channel) const {
-  const auto found = std::find(channels_.begin(), channels_.end(), channel);
-  if (found == channels_.end()) throw Device::Exception::Parameter{};
-  return static_cast<std::size_t>(found - channels_.begin());
-}
-
-float Measurement::value(std::uint32_t sample, std::uint8_t channel) const {
-  if (sample >= samples_) throw Device::Exception::Parameter{};
-  return DCP::get_f32(buffer_.data() + (std::size_t{sample} * channels_.size() + position(channel)) * 4);
-}
-
-void Measurement::write(std::span<const std::uint8_t> order, float* out) const {
-  std::vector<std::size_t> offsets;
-  for (const std::uint8_t channel : order) offsets.push_back(position(channel) * 4);
-  const std::size_t stride = channels_.size() * 4;
-  const std::uint8_t* row = buffer_.data();
-  for (std::uint32_t s = 0; s < samples_; ++s, row += stride) {
-    for (const std::size_t offset : offsets) *out++ = DCP::get_f32(row + offset);
-  }
-}
 
 Bytes measurement_request(std::uint8_t channel_mask, std::uint32_t samples, float frequency) {
   Bytes payload{channel_mask};

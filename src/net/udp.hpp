@@ -1,15 +1,13 @@
 #pragma once
-// The library's only kind of socket, and the clock its deadlines run on.
+// The library's only kind of socket.
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
+#include "net/bytes.hpp"
 #include "net/ip.hpp"
 
 namespace varnode {
-
-using Bytes = std::vector<std::uint8_t>;
 
 namespace UDP {
 
@@ -57,9 +55,4 @@ class Socket {
 };
 
 }  // namespace UDP
-
-// Milliseconds on a monotonic clock: only differences are meaningful.
-std::uint64_t current_milliseconds();
-void pause_millisecond();
-
 }  // namespace varnode
