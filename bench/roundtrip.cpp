@@ -1,83 +1,293 @@
-// Median round trip of `reset` against a local responder, next to a bare UDP
-// request/response on the same responder: what the exchange adds to the wire.
+// What the exchange adds to the wire: `reset` through the library next to a
+// bare UDP request/response on the same responder, in the same run.
+//
+// Single thread: round trips interleaved call by call (so both see the same
+// load), reported as p50/p90/p99 and CPU per call. Threaded: aggregate calls
+// per second of T threads against M modules, library and bare in turn.
+//
+// The program moves itself into a private network namespace, where every
+// 127.0.0.0/8 address is local: the modules are 127.58.x.y, answered by
+// responder threads on one port that reply from the address each request was
+// sent to. Needs root (or an unprivileged user namespace).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "dcp/datagram.hpp"
-#include "net/udp.hpp"
 #include "varnode/varnode.h"
-
-using namespace varnode;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Acknowledges every DCP request with code 1, echoing its transaction id.
-void respond(UDP::Socket& socket, const std::atomic<bool>& stop) {
-  Bytes data;
+constexpr std::uint16_t dcp_port = 30000;
+constexpr std::uint32_t first_module = 0x7F3A0002;  // 127.58.0.2
+
+using Clock = std::chrono::steady_clock;
+
+sockaddr_in socket_address(std::uint32_t host, std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(host);
+  address.sin_port = htons(port);
+  return address;
+}
+
+std::uint32_t get_u32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+void put_u32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  p[1] = static_cast<std::uint8_t>(v >> 16);
+  p[2] = static_cast<std::uint8_t>(v >> 8);
+  p[3] = static_cast<std::uint8_t>(v);
+}
+
+double thread_cpu_us() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) * 1e-3;
+}
+
+// Acknowledges every DCP request with code 1 and its transaction id, from
+// the address it was sent to. Several responders share the port.
+void respond(int fd, const std::atomic<bool>& stop) {
+  std::uint8_t data[1500];
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
   while (!stop) {
-    std::uint16_t port = 0;
-    IP::Address source;
-    try {
-      source = socket.receive(10, port, data);
-    } catch (const UDP::Exception&) {
-      continue;
-    }
-    const Bytes reply = DCP::encode(1, DCP::get_u32(data.data() + 4), {});
-    socket.send(source, port, reply.data(), reply.size());
+    pollfd wait{fd, POLLIN, 0};
+    if (poll(&wait, 1, 20) != 1) continue;
+    sockaddr_in source{};
+    iovec in{data, sizeof data};
+    msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof source;
+    message.msg_iov = &in;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &message, MSG_DONTWAIT);
+    if (n < 8) continue;
+    in_pktinfo destination{};
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) std::memcpy(&destination, CMSG_DATA(c), sizeof destination);
+    std::uint8_t reply[8] = {0, 1, 0, 0};
+    std::memcpy(reply + 4, data + 4, 4);
+    iovec out{reply, sizeof reply};
+    alignas(cmsghdr) char reply_control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr answer{};
+    answer.msg_name = &source;
+    answer.msg_namelen = sizeof source;
+    answer.msg_iov = &out;
+    answer.msg_iovlen = 1;
+    answer.msg_control = reply_control;
+    answer.msg_controllen = sizeof reply_control;
+    cmsghdr* c = CMSG_FIRSTHDR(&answer);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo from{};
+    from.ipi_spec_dst = destination.ipi_addr;
+    std::memcpy(CMSG_DATA(c), &from, sizeof from);
+    sendmsg(fd, &answer, 0);
   }
 }
 
-struct Figures {
-  double median_us, p90_us, p99_us;
+int responder_socket() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  const int on = 1;
+  const sockaddr_in any = socket_address(INADDR_ANY, dcp_port);
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
+      setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+      bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+    std::perror("responder");
+    std::exit(1);
+  }
+  return fd;
+}
+
+// What a program without the library does at the least: its own socket, one
+// request, then a wait until the deadline for the reply with its id from
+// that address.
+class BareClient {
+ public:
+  BareClient() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    const sockaddr_in any = socket_address(INADDR_ANY, 0);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) std::exit(1);
+  }
+  ~BareClient() { close(fd_); }
+
+  bool reset(std::uint32_t module) {
+    std::uint8_t request[8] = {0, 3, 0, 0};
+    const std::uint32_t id = ++id_;
+    put_u32(request + 4, id);
+    const sockaddr_in to = socket_address(module, dcp_port);
+    if (sendto(fd_, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 8) return false;
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd wait{fd_, POLLIN, 0};
+      if (left < 0 || poll(&wait, 1, static_cast<int>(left) + 1) != 1) return false;
+      std::uint8_t reply[1500];
+      sockaddr_in from{};
+      socklen_t size = sizeof from;
+      const ssize_t n = recvfrom(fd_, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), &size);
+      if (n >= 8 && get_u32(reply + 4) == id && from.sin_addr.s_addr == to.sin_addr.s_addr) return reply[1] == 1;
+    }
+  }
+
+ private:
+  int fd_;
+  std::uint32_t id_ = 0;
 };
 
-Figures summarise(std::vector<double> samples) {
+std::string load_average() {
+  char text[128] = "unknown\n";
+  if (std::FILE* file = std::fopen("/proc/loadavg", "r")) {
+    if (std::fgets(text, sizeof text, file) == nullptr) std::strcpy(text, "unknown\n");
+    std::fclose(file);
+  }
+  return text;
+}
+
+struct Percentiles {
+  double p50, p90, p99;
+};
+
+Percentiles percentiles(std::vector<double> samples) {
   std::sort(samples.begin(), samples.end());
-  const auto at = [&](double q) { return samples[static_cast<std::size_t>(q * (samples.size() - 1))]; };
+  const auto at = [&](double q) { return samples[static_cast<std::size_t>(q * static_cast<double>(samples.size() - 1))]; };
   return {at(0.5), at(0.9), at(0.99)};
+}
+
+struct Single {
+  Percentiles library, bare;
+  double library_cpu_us, bare_cpu_us;
+};
+
+Single single_thread(int rounds) {
+  std::vector<double> library, bare;
+  double library_cpu = 0, bare_cpu = 0;
+  BareClient client;
+  for (int i = 0; i < rounds; ++i) {
+    double cpu = thread_cpu_us();
+    auto start = Clock::now();
+    if (reset(first_module) != 0) {
+      std::fprintf(stderr, "reset failed\n");
+      std::exit(1);
+    }
+    library.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    library_cpu += thread_cpu_us() - cpu;
+
+    cpu = thread_cpu_us();
+    start = Clock::now();
+    if (!client.reset(first_module)) {
+      std::fprintf(stderr, "bare request failed\n");
+      std::exit(1);
+    }
+    bare.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    bare_cpu += thread_cpu_us() - cpu;
+  }
+  return {percentiles(library), percentiles(bare), library_cpu / rounds, bare_cpu / rounds};
+}
+
+// Calls per second of `threads` threads, each cycling through `modules`
+// addresses (thread t starts at module t) for `seconds`.
+double throughput(bool through_library, int threads, int modules, double seconds) {
+  std::atomic<bool> go{false}, stop{false};
+  std::atomic<long> calls{0};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([&, t] {
+      BareClient client;
+      long mine = 0;
+      int m = t % modules;
+      while (!go) std::this_thread::yield();
+      while (!stop) {
+        const std::uint32_t module = first_module + static_cast<std::uint32_t>(m);
+        const bool ok = through_library ? reset(module) == 0 : client.reset(module);
+        if (!ok) ++failures;
+        ++mine;
+        if (++m == modules) m = 0;
+      }
+      calls += mine;
+    });
+  }
+  const auto start = Clock::now();
+  go = true;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  stop = true;
+  for (std::thread& w : workers) w.join();
+  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  if (failures != 0) std::fprintf(stderr, "%d calls failed\n", failures.load());
+  return static_cast<double>(calls) / elapsed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 2000;
-  const IP::Address module(0x7F3A0102);  // 127.58.1.2
-  UDP::Socket responder(module, DCP::port);
-  std::atomic<bool> stop{false};
-  std::thread thread(respond, std::ref(responder), std::cref(stop));
-
-  std::vector<double> library, bare;
-  UDP::Socket client(IP::Address(0x7F000001), 0);
-  Bytes reply;
-  for (int i = 0; i < rounds; ++i) {
-    // Interleaved, so both see the same machine load.
-    auto start = Clock::now();
-    if (reset(module.host_value()) != 0) {
-      std::fprintf(stderr, "reset failed\n");
-      return 1;
-    }
-    library.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-
-    start = Clock::now();
-    const Bytes request = DCP::encode(3, static_cast<std::uint32_t>(i), {});
-    client.send(module, DCP::port, request.data(), request.size());
-    std::uint16_t port = 0;
-    client.receive(1000, port, reply);
-    bare.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 5000;
+  const double seconds = argc > 2 ? std::atof(argv[2]) : 2.0;
+  if (unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up") != 0) {
+    std::printf("skipped: cannot make a private network namespace (needs root and iproute2)\n");
+    return 0;
   }
-  stop = true;
-  thread.join();
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> responders;
+  std::vector<int> sockets;
+  for (int i = 0; i < 2; ++i) {
+    sockets.push_back(responder_socket());
+    responders.emplace_back(respond, sockets.back(), std::cref(stop));
+  }
 
-  const Figures l = summarise(library), b = summarise(bare);
-  std::printf("%d round trips on loopback (microseconds)\n", rounds);
-  std::printf("%-22s %10s %10s %10s\n", "", "median", "p90", "p99");
-  std::printf("%-22s %10.1f %10.1f %10.1f\n", "reset (library)", l.median_us, l.p90_us, l.p99_us);
-  std::printf("%-22s %10.1f %10.1f %10.1f\n", "bare UDP request", b.median_us, b.p90_us, b.p99_us);
-  std::printf("median ratio library/bare: %.2f\n", l.median_us / b.median_us);
+  // Warm up both paths (pool, registry, caches) before anything is counted.
+  single_thread(200);
+  const Single s = single_thread(rounds);
+  // Register the 1,000 addresses first, as a long-running poller would have.
+  for (std::uint32_t m = 0; m < 1000; ++m) reset(first_module + m);
+  // Short runs in alternating order, medians reported: a busy machine's load
+  // comes and goes within seconds.
+  std::vector<double> lib_16, bare_16, lib_1000, bare_1000;
+  for (int round = 0; seconds > 0 && round < 3; ++round) {
+    const bool library_first = round % 2 == 0;
+    for (const bool library : {library_first, !library_first}) {
+      (library ? lib_16 : bare_16).push_back(throughput(library, 16, 16, seconds));
+      (library ? lib_1000 : bare_1000).push_back(throughput(library, 16, 1000, seconds));
+    }
+  }
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+  };
+  stop = true;
+  for (std::thread& r : responders) r.join();
+  for (const int fd : sockets) close(fd);
+
+  std::printf("reset round trips: %d single-thread (interleaved); threaded: median of 3 runs of %.1f s each;\n"
+              "2 responder threads; load average %s",
+              rounds, seconds, load_average().c_str());
+  std::printf("%-34s %12s %12s %8s\n", "", "bare UDP", "library", "ratio");
+  const auto row = [](const char* name, double bare, double library) {
+    std::printf("%-34s %12.1f %12.1f %8.2f\n", name, bare, library, library / bare);
+  };
+  row("round trip p50 (us)", s.bare.p50, s.library.p50);
+  row("round trip p90 (us)", s.bare.p90, s.library.p90);
+  row("round trip p99 (us)", s.bare.p99, s.library.p99);
+  row("CPU per call (us)", s.bare_cpu_us, s.library_cpu_us);
+  row("16 threads x 16 modules (calls/s)", median(bare_16), median(lib_16));
+  row("16 threads x 1000 modules (calls/s)", median(bare_1000), median(lib_1000));
   return 0;
 }

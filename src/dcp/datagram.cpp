@@ -4,12 +4,17 @@ namespace varnode::DCP {
 
 Bytes encode(std::uint16_t code, std::uint32_t transaction_id, View payload) {
   Bytes out;
+  encode(code, transaction_id, payload, out);
+  return out;
+}
+
+void encode(std::uint16_t code, std::uint32_t transaction_id, View payload, Bytes& out) {
+  out.clear();
   out.reserve(header_size + payload.size());
   put_u16(out, code);
   put_u16(out, static_cast<std::uint16_t>(payload.size()));
   put_u32(out, transaction_id);
   out.insert(out.end(), payload.begin(), payload.end());
-  return out;
 }
 
 Message decode(View datagram) {

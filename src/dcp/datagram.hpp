@@ -40,6 +40,9 @@ struct Message {
 };
 
 Bytes encode(std::uint16_t code, std::uint32_t transaction_id, View payload);
+// The same into `out`, whose capacity is kept: no allocation once it is big
+// enough.
+void encode(std::uint16_t code, std::uint32_t transaction_id, View payload, Bytes& out);
 // Throws Exception::Parameter for a datagram shorter than its header claims.
 Message decode(View datagram);
 

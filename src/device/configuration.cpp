@@ -1,6 +1,7 @@
 #include "device/configuration.hpp"
 
-#include "dcp/exchange.hpp"
+#include "dcp/broadcast.hpp"
+#include "dcp/transaction_id.hpp"
 #include "device/commands.hpp"
 
 namespace varnode {
@@ -37,8 +38,12 @@ Bytes Device::NetworkConfiguration::payload(std::uint32_t serial_number) const {
 void Device::configure(std::uint32_t serial_number, const NetworkConfiguration& configuration) {
   const Bytes payload = configuration.payload(serial_number);
   const std::uint32_t id = DCP::next_transaction_id();
-  const DCP::InterfaceSockets sockets;
-  DCP::broadcast(sockets, commands::configure_command, id, payload);
+  try {
+    const DCP::InterfaceSockets sockets;
+    DCP::broadcast(sockets, commands::configure_command, id, payload);
+  } catch (const DCP::Exception&) {
+    throw Exception::Network{};
+  }
 }
 
 }  // namespace varnode

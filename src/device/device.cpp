@@ -1,6 +1,9 @@
 #include "device/device.hpp"
 
+#include <optional>
+
 #include "dcp/exchange.hpp"
+#include "dcp/lock.hpp"
 #include "device/commands.hpp"
 
 namespace varnode {
@@ -49,28 +52,15 @@ void Device::set_timeout(std::uint16_t milliseconds) const {
 }
 
 std::uint16_t Device::exchange(std::uint16_t code, Bytes& payload) const {
-  const std::uint32_t id = DCP::next_transaction_id();
-  const DCP::SocketPool::Lease lease = DCP::socket_pool().lease();
   try {
-    DCP::send(lease.socket(), address_, code, id, payload);
+    DCP::Transaction transaction(address_);
+    transaction.send(code, payload);
+    const std::optional<DCP::Message> reply = transaction.next_reply(current_milliseconds() + timeout());
+    if (!reply) throw Exception::Timeout{};
+    payload.assign(reply->payload.begin(), reply->payload.end());
+    return reply->code;
   } catch (const DCP::Exception&) {
     throw Exception::Network{};
-  }
-  const std::uint64_t start = current_milliseconds();
-  const std::uint64_t limit = timeout();
-  Bytes buffer;
-  for (;;) {
-    try {
-      const DCP::Received received = DCP::receive(lease.socket(), 1, buffer);
-      if (received.source == address_ && received.message.transaction_id == id) {
-        payload.assign(received.message.payload.begin(), received.message.payload.end());
-        return received.message.code;
-      }
-    } catch (const DCP::Exception::Timeout&) {
-    } catch (const DCP::Exception&) {
-      throw Exception::Network{};
-    }
-    if (current_milliseconds() >= start + limit) throw Exception::Timeout{};
   }
 }
 

@@ -1,7 +1,9 @@
 #include <optional>
 
-#include "dcp/exchange.hpp"
+#include "dcp/broadcast.hpp"
+#include "dcp/transaction_id.hpp"
 #include "device/commands.hpp"
+#include "net/clock.hpp"
 #include "device/info.hpp"
 
 namespace varnode {
@@ -10,6 +12,14 @@ namespace {
 // Fixed, whatever the modules' own time-outs: modules answer a broadcast at
 // once, and the same wait is fair on every network.
 constexpr std::uint64_t discovery_window = 1000;
+
+DCP::InterfaceSockets interface_sockets() {
+  try {
+    return DCP::InterfaceSockets();
+  } catch (const DCP::Exception&) {
+    throw Device::Exception::Network{};
+  }
+}
 
 // One identity request broadcast on every local interface, and the replies
 // to it that decode, for the length of the discovery window.
@@ -36,7 +46,7 @@ class IdentityReplies {
 
  private:
   std::uint32_t id_ = DCP::next_transaction_id();
-  DCP::InterfaceSockets sockets_;
+  DCP::InterfaceSockets sockets_ = interface_sockets();
   std::uint64_t deadline_ = 0;
   Bytes buffer_;
 };

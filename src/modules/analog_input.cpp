@@ -3,62 +3,15 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 #include "dcp/exchange.hpp"
 #include "device/commands.hpp"
 #include "device/frequency.hpp"
+#include "modules/arrived_chunks.hpp"
+#include "net/clock.hpp"
 
 namespace varnode {
-
-ArrivedChunks::Outcome ArrivedChunks::add(std::uint32_t offset, std::uint32_t length) {
-  const std::uint32_t end = offset + length;
-  auto next = runs_.upper_bound(offset);
-  auto previous = next == runs_.begin() ? runs_.end() : std::prev(next);
-  if (previous != runs_.end() && previous->second.end > offset) {
-    const Run& run = previous->second;
-    const bool same_chunk = (offset - previous->first) % run.length == 0 && length == run.length;
-    return same_chunk ? Outcome::repeated : Outcome::overlapping;
-  }
-  if (next != runs_.end() && next->first < end) return Outcome::overlapping;
-
-  const bool joins_previous =
-      previous != runs_.end() && previous->second.end == offset && previous->second.length == length;
-  const bool joins_next = next != runs_.end() && next->first == end && next->second.length == length;
-  if (joins_previous) {
-    previous->second.end = joins_next ? next->second.end : end;
-    if (joins_next) runs_.erase(next);
-  } else if (joins_next) {
-    const Run run{next->second.end, length};
-    runs_.emplace_hint(runs_.erase(next), offset, run);
-  } else {
-    runs_.emplace_hint(next, offset, Run{end, length});
-  }
-  return Outcome::added;
-}
-
-Measurement::Measurement(std::vector<std::uint8_t> channels, std::uint32_t samples, Bytes buffer)
-    : channels_(std::move(channels)), samples_(samples), buffer_(std::move(buffer)) {}
-
-std::size_t Measurement::position(std::uint8_t channel) const {
-  const auto found = std::find(channels_.begin(), channels_.end(), channel);
-  if (found == channels_.end()) throw Device::Exception::Parameter{};
-  return static_cast<std::size_t>(found - channels_.begin());
-}
-
-float Measurement::value(std::uint32_t sample, std::uint8_t channel) const {
-  if (sample >= samples_) throw Device::Exception::Parameter{};
-  return DCP::get_f32(buffer_.data() + (std::size_t{sample} * channels_.size() + position(channel)) * 4);
-}
-
-void Measurement::write(std::span<const std::uint8_t> order, float* out) const {
-  std::vector<std::size_t> offsets;
-  for (const std::uint8_t channel : order) offsets.push_back(position(channel) * 4);
-  const std::size_t stride = channels_.size() * 4;
-  const std::uint8_t* row = buffer_.data();
-  for (std::uint32_t s = 0; s < samples_; ++s, row += stride) {
-    for (const std::size_t offset : offsets) *out++ = DCP::get_f32(row + offset);
-  }
-}
 
 Bytes measurement_request(std::uint8_t channel_mask, std::uint32_t samples, float frequency) {
   Bytes payload{channel_mask};
@@ -127,11 +80,10 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
   // The buffer is made before the request goes out: touching 32 MB takes
   // long enough for the first chunks to overflow the receive queue.
   Bytes buffer(size);
-  const IP::Address address = device_.address();
-  const std::uint32_t id = DCP::next_transaction_id();
-  const DCP::SocketPool::Lease lease = DCP::socket_pool().lease();
+  std::optional<DCP::Transaction> transaction;
   try {
-    DCP::send(lease.socket(), address, measure_command<Family>, id, request);
+    transaction.emplace(device_.address());
+    transaction->send(measure_command<Family>, request);
   } catch (const DCP::Exception&) {
     throw Device::Exception::Network{};
   }
@@ -139,19 +91,15 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
   ArrivedChunks arrived;
   std::size_t remaining = size;
   std::uint64_t deadline = current_milliseconds() + device_.timeout();
-  Bytes datagram;
   for (;;) {
-    if (current_milliseconds() >= deadline) throw Device::Exception::Timeout{};
-    DCP::Message reply;
+    std::optional<DCP::Message> next;
     try {
-      const DCP::Received received = DCP::receive(lease.socket(), 1, datagram);
-      if (received.source != address || received.message.transaction_id != id) continue;
-      reply = received.message;
-    } catch (const DCP::Exception::Timeout&) {
-      continue;
+      next = transaction->next_reply(deadline);
     } catch (const DCP::Exception&) {
       throw Device::Exception::Network{};
     }
+    if (!next) throw Device::Exception::Timeout{};
+    const DCP::Message& reply = *next;
 
     const bool bare = reply.payload.empty();
     switch (reply.code) {

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <thread>
 
-#include "net/udp.hpp"
+#include "net/clock.hpp"
 
 namespace varnode {
 

@@ -1,14 +1,13 @@
 #pragma once
-// The library's only kind of socket, and the clock its deadlines run on.
+// The library's only kind of socket.
 
 #include <cstdint>
-#include <vector>
+#include <optional>
 
+#include "net/bytes.hpp"
 #include "net/ip.hpp"
 
 namespace varnode {
-
-using Bytes = std::vector<std::uint8_t>;
 
 namespace UDP {
 
@@ -28,6 +27,13 @@ inline constexpr int receive_buffer_size = 65536;
 inline constexpr int large_receive_buffer_size = 16 << 20;
 inline constexpr std::size_t largest_datagram = 1500;
 
+// Where a received datagram came from and how many of its bytes were kept.
+struct Datagram {
+  IP::Address source;
+  std::uint16_t port = 0;
+  std::size_t size = 0;
+};
+
 // A bound IPv4 datagram socket with broadcast allowed. Not copyable; closing
 // happens in the destructor.
 class Socket {
@@ -38,7 +44,11 @@ class Socket {
   Socket& operator=(const Socket&) = delete;
 
   void send(IP::Address destination, std::uint16_t port, const std::uint8_t* data, std::size_t size);
-  // Waits at most `wait` ms for one datagram; its bytes replace `data`.
+  // Waits at most `wait` ms for one datagram and copies up to `capacity` of
+  // its bytes to `data`. Nothing when none came in time: on the hot path a
+  // quiet socket is not an error. Throws only for a failing socket.
+  std::optional<Datagram> receive(std::uint32_t wait, std::uint8_t* data, std::size_t capacity);
+  // The same, with Exception::Timeout for silence; its bytes replace `data`.
   IP::Address receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data);
   // The local address and port the system gave this socket.
   std::uint16_t local_port() const;
@@ -51,9 +61,4 @@ class Socket {
 };
 
 }  // namespace UDP
-
-// Milliseconds on a monotonic clock: only differences are meaningful.
-std::uint64_t current_milliseconds();
-void pause_millisecond();
-
 }  // namespace varnode

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "dcp/exchange.hpp"
+#include "dcp/socket_pool.hpp"
 #include "support/fake_module.hpp"
 #include "support/netns.hpp"
 #include "varnode/varnode.h"

@@ -2,7 +2,8 @@
 
 #include <memory>
 
-#include "dcp/exchange.hpp"
+#include "dcp/broadcast.hpp"
+#include "net/clock.hpp"
 #include "support/netns.hpp"
 #include "varnode/varnode.h"
 

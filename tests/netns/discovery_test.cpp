@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "device/device.hpp"
+#include "net/clock.hpp"
 #include "support/fake_module.hpp"
 #include "support/netns.hpp"
 #include "support/payloads.hpp"

@@ -7,6 +7,8 @@
 #include <future>
 #include <set>
 
+#include "dcp/broadcast.hpp"
+#include "dcp/transaction_id.hpp"
 #include "rig.hpp"
 #include "support/netns.hpp"
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "modules/analog_input.hpp"
+#include "modules/arrived_chunks.hpp"
 #include "support/fake_module.hpp"
 #include "varnode/varnode.h"
 

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "dcp/exchange.hpp"
+#include "dcp/socket_pool.hpp"
+#include "dcp/transaction_id.hpp"
 #include "device/device.hpp"
 #include "support/fake_module.hpp"
 

@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "dcp/exchange.hpp"
+#include "dcp/transaction_id.hpp"
 
 namespace varnode {
 namespace {

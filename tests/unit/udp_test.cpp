@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "net/clock.hpp"
 #include "net/udp.hpp"
 #include "support/fake_module.hpp"
 

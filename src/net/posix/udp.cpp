@@ -72,29 +72,26 @@ void Socket::enlarge_receive_buffer() {
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) == 0) return;
 }
 
-IP::Address Socket::receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data) {
+std::optional<Datagram> Socket::receive(std::uint32_t wait, std::uint8_t* data, std::size_t capacity) {
   // poll rather than select: no limit on descriptor numbers.
   pollfd ready{fd_of(handle_), POLLIN, 0};
   int result;
   do {
-    result = ::poll(&ready, 1, wait);
+    result = ::poll(&ready, 1, static_cast<int>(wait));
   } while (result < 0 && errno == EINTR);
   if (result < 0) throw Exception::Network{};
-  if (result == 0) throw Exception::Timeout{};
-  data.resize(largest_datagram);
+  if (result == 0) return std::nullopt;
   sockaddr_in source{};
   socklen_t length = sizeof source;
-  const ssize_t received = ::recvfrom(fd_of(handle_), data.data(), data.size(), MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&source), &length);
+  const ssize_t received =
+      ::recvfrom(fd_of(handle_), data, capacity, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&source), &length);
   // Readable yet nothing to read (a datagram dropped for a bad checksum): the
   // wait ends with nothing to show.
-  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) throw Exception::Timeout{};
+  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return std::nullopt;
   if (received < 0) throw Exception::Internal{};
-  data.resize(static_cast<std::size_t>(received));
-  source_port = ntohs(source.sin_port);
   std::array<std::uint8_t, 4> bytes{};
   std::memcpy(bytes.data(), &source.sin_addr.s_addr, 4);
-  return IP::Address{bytes};
+  return Datagram{IP::Address{bytes}, ntohs(source.sin_port), static_cast<std::size_t>(received)};
 }
 
 }  // namespace varnode::UDP

@@ -63,31 +63,28 @@ void Socket::enlarge_receive_buffer() {
       return;
 }
 
-IP::Address Socket::receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data) {
+std::optional<Datagram> Socket::receive(std::uint32_t wait, std::uint8_t* data, std::size_t capacity) {
   // Windows' fd_set is a list of handles, not a bitmap, so select has no
   // descriptor-number limit there.
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(socket_of(handle_), &readable);
-  timeval timeout{wait / 1000, (wait % 1000) * 1000};
+  timeval timeout{static_cast<long>(wait / 1000), static_cast<long>((wait % 1000) * 1000)};
   const int result = ::select(0, &readable, nullptr, nullptr, &timeout);
   if (result == SOCKET_ERROR) throw Exception::Network{};
-  if (result == 0) throw Exception::Timeout{};
-  data.resize(largest_datagram);
+  if (result == 0) return std::nullopt;
   sockaddr_in source{};
   int length = sizeof source;
-  const int received = ::recvfrom(socket_of(handle_), reinterpret_cast<char*>(data.data()),
-                                  static_cast<int>(data.size()), 0, reinterpret_cast<sockaddr*>(&source), &length);
+  const int received = ::recvfrom(socket_of(handle_), reinterpret_cast<char*>(data), static_cast<int>(capacity), 0,
+                                  reinterpret_cast<sockaddr*>(&source), &length);
   if (received == SOCKET_ERROR) {
     // An earlier datagram drew an ICMP port-unreachable.
     if (::WSAGetLastError() == WSAECONNRESET) throw Exception::Network{};
     throw Exception::Internal{};
   }
-  data.resize(static_cast<std::size_t>(received));
-  source_port = ntohs(source.sin_port);
   std::array<std::uint8_t, 4> bytes{};
   std::memcpy(bytes.data(), &source.sin_addr.s_addr, 4);
-  return IP::Address{bytes};
+  return Datagram{IP::Address{bytes}, ntohs(source.sin_port), static_cast<std::size_t>(received)};
 }
 
 }  // namespace varnode::UDP

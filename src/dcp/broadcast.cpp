@@ -1,0 +1,64 @@
+#include "dcp/broadcast.hpp"
+
+#include "dcp/exchange.hpp"
+#include "net/clock.hpp"
+
+namespace varnode::DCP {
+
+InterfaceSockets::InterfaceSockets() {
+  try {
+    for (const std::string& name : IP::interface_names()) {
+      const IP::Address address = IP::interface_address(name);
+      try {
+        auto socket = std::make_unique<UDP::Socket>(address, 0);
+        socket->enlarge_receive_buffer();
+        sockets_.push_back(std::move(socket));
+      } catch (const UDP::Exception&) {
+        // An interface without a usable socket is simply left out.
+      }
+    }
+  } catch (const IP::Exception&) {
+    throw Exception::Network{};
+  }
+}
+
+void broadcast(const InterfaceSockets& sockets, std::uint16_t code, std::uint32_t transaction_id, View payload) {
+  for (const auto& socket : sockets.sockets()) {
+    try {
+      send(*socket, IP::broadcast_address, code, transaction_id, payload);
+    } catch (const Exception&) {
+    }
+  }
+}
+
+std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer) {
+  // Replies to a broadcast come as one burst; every datagram already queued
+  // is read before the pause, so that the sockets' buffers never overflow
+  // while the loop sleeps. A run of dropped datagrams ends the step without
+  // a pause, so that a flood of them cannot hold the caller past its window.
+  std::size_t dropped = 0;
+  while (dropped < 64) {
+    bool pending = false;
+    for (const auto& socket : sockets.sockets()) {
+      try {
+        std::uint16_t source_port = 0;
+        socket->receive(0, source_port, buffer);
+        pending = true;
+        if (source_port == port) return decode(buffer);
+        ++dropped;
+      } catch (const UDP::Exception::Timeout&) {
+      } catch (const Exception::Parameter&) {
+        ++dropped;
+      } catch (const UDP::Exception&) {
+        // A failing socket counts as empty, so that it cannot keep the loop spinning.
+      }
+    }
+    if (!pending) {
+      pause_millisecond();
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace varnode::DCP
