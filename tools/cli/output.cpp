@@ -1,5 +1,6 @@
 #include "output.hpp"
 
+#include <charconv>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -44,8 +45,8 @@ bool numeric(const std::string& text) {
 const char* code_name(std::uint8_t code) { return code < 10 ? names[code] : "unknown"; }
 const char* code_meaning(std::uint8_t code) { return code < 10 ? meanings[code] : "an unknown result code"; }
 
-void check(std::uint8_t code, const std::string& what) {
-  if (code != 0) throw Failure{code, what};
+void check(std::uint8_t code, const std::string& what, std::uint32_t address) {
+  if (code != 0) throw Failure{code, what, address, {}};
 }
 
 void Table::print() const {
@@ -82,10 +83,20 @@ std::string format_number(double value, int precision) {
   return text;
 }
 
-nlohmann::json kelvin_json(float kelvin) {
-  if (!std::isfinite(kelvin)) return nullptr;
-  return kelvin;
+std::string format_float(float value) {
+  if (std::isnan(value)) return "-";
+  if (std::isinf(value)) return value > 0 ? "+inf" : "-inf";
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
 }
+
+nlohmann::json json_float(float value) {
+  if (!std::isfinite(value)) return nullptr;
+  return std::strtod(format_float(value).c_str(), nullptr);
+}
+
+nlohmann::json kelvin_json(float kelvin) { return json_float(kelvin); }
 
 void print_json(const nlohmann::json& value) { std::cout << value.dump(2) << "\n"; }
 
