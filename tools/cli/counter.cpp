@@ -36,7 +36,7 @@ void add_counter_commands(CLI::App& app, Context& context) {
 
   auto* mode = family->add_subcommand("mode", "set each channel's counting mode, 0 to 3");
   mode->add_option("address", w->address, "the module's IPv4 address")->required();
-  mode->add_option("items", w->items, "CHANNEL=MODE, e.g. 1=0 2=3")->required();
+  mode->add_option("settings", w->items, "CHANNEL=MODE, e.g. 1=0 2=3")->required();
   mode->callback([&c, w] {
     const std::uint32_t address = parse_address(w->address);
     const auto [channels, modes] = parse_pairs<std::uint8_t>(w->items, 4, [](const std::string& text) {

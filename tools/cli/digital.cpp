@@ -21,7 +21,9 @@ struct Words {
 CLI::App* subcommand(CLI::App& parent, const char* name, const char* help, Words& words, const char* items_help) {
   auto* sub = parent.add_subcommand(name, help);
   sub->add_option("address", words.address, "the module's IPv4 address")->required();
-  sub->add_option("items", words.items, items_help)->required();
+  // Named for what they hold, as CLI11 names a missing one.
+  const bool pairs = std::string(items_help).find('=') != std::string::npos;
+  sub->add_option(pairs ? "settings" : "channels", words.items, items_help)->required();
   return sub;
 }
 

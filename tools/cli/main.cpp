@@ -195,7 +195,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
   } catch (const CLI::ParseError& error) {
-    app.exit(error);
+    std::string command;
+    for (const std::string& word : scanned.path) command += word + " ";
+    if (!command.empty()) command.pop_back();
+    const std::string where = command.empty() ? "" : command + ": ";
+    const std::string help = command.empty() ? "varnode --help" : "varnode " + command + " --help";
+    std::fprintf(stderr, "varnode: %s%s (%s shows how)\n", where.c_str(), error.what(), help.c_str());
     return 64;
   } catch (const UsageError& error) {
     std::fprintf(stderr, "varnode: %s (nothing was sent)\n", error.what());

@@ -189,7 +189,7 @@ void add_temperature_commands(CLI::App& app, Context& context) {
   hx01->require_subcommand(1);
   auto* sensor = hx01->add_subcommand("sensor", "choose each channel's thermocouple type");
   sensor->add_option("address", w->address, "the module's IPv4 address")->required();
-  sensor->add_option("items", w->items, "CHANNEL=SENSOR: none, voltage, B C D E G J K M N P R S T (any case, or code 0-14)")
+  sensor->add_option("settings", w->items, "CHANNEL=SENSOR: none, voltage, B C D E G J K M N P R S T (any case, or code 0-14)")
       ->required();
   sensor->callback([&c, w] {
     const std::uint32_t address = parse_address(w->address);
@@ -206,7 +206,7 @@ void add_temperature_commands(CLI::App& app, Context& context) {
   hx02->require_subcommand(1);
   auto* choose = hx02->add_subcommand("sensor", "choose each channel's sensor, range, current and nominal resistance");
   choose->add_option("address", w->address, "the module's IPv4 address")->required();
-  choose->add_option("items", w->items,
+  choose->add_option("settings", w->items,
                      "CHANNEL=SENSOR[,range=V][,current=A][,nominal=OHM]; SENSOR none, voltage, platinum (pt100), "
                      "pt1000, diode1, diode2, ptc1000 (code 5), ptc2000 (6), ptc1000b (7), ptc2000b (8), "
                      "ptc1000to180 (9), ptc1000at100 (10), any case, or code 0-10; range and current left out "
