@@ -374,7 +374,7 @@ TEST(Tool, InterruptedStreamLeavesTheModuleReady) {
       const ssize_t n = ::read(terminal, buffer, sizeof buffer);
       if (n <= 0) break;
       seen.append(buffer, static_cast<std::size_t>(n));
-      if (!signalled && seen.find("samples/s") != std::string::npos) {
+      if (!signalled && seen.find(" s left") != std::string::npos) {
         ::kill(pid, signal);
         signalled = true;
       }
@@ -384,7 +384,9 @@ TEST(Tool, InterruptedStreamLeavesTheModuleReady) {
     ::close(terminal);
     EXPECT_TRUE(signalled) << seen;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << seen;
-    EXPECT_NE(seen.find(" of 400,000 samples, 2,000 samples/s, "), std::string::npos) << seen;
+    const auto progress = seen.find("\rre01 measure: ");
+    EXPECT_NE(progress, std::string::npos) << seen;
+    EXPECT_NE(seen.find(" of 400,000 samples, 2,000/s, ", progress), std::string::npos) << seen;
     // The progress line is blanked before the next words.
     EXPECT_NE(seen.find(" \rre01 measure 198.18.0.17: stopping the stream\r\n"), std::string::npos) << seen;
     EXPECT_EQ(seen.substr(seen.size() - 13), "interrupted\r\n") << seen;

@@ -53,7 +53,7 @@ class Progress {
     const auto due = static_cast<std::uint64_t>(std::min<double>(static_cast<double>(total_), elapsed * per_second_));
     const double left = per_second_ > 0 ? static_cast<double>(total_ - due) / per_second_ : 0;
     char text[160];
-    std::snprintf(text, sizeof text, "%s: %s of %s samples, %s samples/s, %.0f s left", what_.c_str(),
+    std::snprintf(text, sizeof text, "%s: %s of %s samples, %s/s, %.0f s left", what_.c_str(),
                   grouped(due).c_str(), grouped(total_).c_str(), grouped(static_cast<std::uint64_t>(per_second_)).c_str(),
                   std::ceil(left));
     const std::string line = text;
@@ -96,7 +96,9 @@ std::uint8_t measure_with_progress(Measure call, std::uint8_t (*stop)(std::uint3
   const auto ready = [&] { return running.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
   const timespec slice{0, 100'000'000};
   const timespec none{0, 0};
-  Progress progress(what, static_cast<std::uint64_t>(r.samples) * channels.size(),
+  // Short enough for an 80-column terminal: a wrapped line cannot be
+  // rewritten in place.
+  Progress progress(what.substr(0, what.rfind(' ')), static_cast<std::uint64_t>(r.samples) * channels.size(),
                     r.samples > 1 ? static_cast<double>(r.frequency) * static_cast<double>(channels.size()) : 0);
   bool interrupted = false;
   while (!ready()) {

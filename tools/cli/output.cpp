@@ -93,11 +93,57 @@ std::string format_float(float value) {
 
 nlohmann::json json_float(float value) {
   if (!std::isfinite(value)) return nullptr;
-  return std::strtod(format_float(value).c_str(), nullptr);
+  return static_cast<double>(value);
 }
 
 nlohmann::json kelvin_json(float kelvin) { return json_float(kelvin); }
 
-void print_json(const nlohmann::json& value) { std::cout << value.dump(2) << "\n"; }
+namespace {
+
+// nlohmann's dump with every floating-point number written as the shortest
+// text of its float: nlohmann's own shortest double text is not always the
+// shortest (2.9660859999999998 for the float 2.966086), and every
+// fractional number the tool prints comes from a float.
+void write_json(std::string& out, const nlohmann::json& value, int depth) {
+  const std::string indent(static_cast<std::size_t>(depth + 1) * 2, ' ');
+  const std::string closing(static_cast<std::size_t>(depth) * 2, ' ');
+  if (value.is_object() && !value.empty()) {
+    out += "{\n";
+    bool first = true;
+    for (const auto& [key, item] : value.items()) {
+      out += first ? "" : ",\n";
+      out += indent;
+      out += nlohmann::json(key).dump();
+      out += ": ";
+      write_json(out, item, depth + 1);
+      first = false;
+    }
+    out += "\n" + closing + "}";
+  } else if (value.is_array() && !value.empty()) {
+    out += "[\n";
+    bool first = true;
+    for (const auto& item : value) {
+      out += first ? "" : ",\n";
+      out += indent;
+      write_json(out, item, depth + 1);
+      first = false;
+    }
+    out += "\n" + closing + "]";
+  } else if (value.is_number_float() && std::isfinite(value.get<double>())) {
+    std::string text = format_float(static_cast<float>(value.get<double>()));
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";  // stays a fraction for the reader
+    out += text;
+  } else {
+    out += value.dump();
+  }
+}
+
+}  // namespace
+
+void print_json(const nlohmann::json& value) {
+  std::string out;
+  write_json(out, value, 0);
+  std::cout << out << "\n";
+}
 
 }  // namespace varnode::cli
