@@ -147,8 +147,11 @@ std::string explain(const Failure& failure) {
            "in its namespace";
   if (failure.code == VARNODE_TIMEOUT) {
     std::uint16_t ms = 0;
-    if (get_timeout(failure.address, &ms) == VARNODE_SUCCESS)
-      return where + " did not answer within " + std::to_string(ms) + " ms";
+    if (get_timeout(failure.address, &ms) != VARNODE_SUCCESS) return {};
+    if (streams(family))
+      return "no stream data from " + where + " for " + std::to_string(ms) +
+             " ms: the module stopped streaming, or a datagram was lost";
+    return where + " did not answer within " + std::to_string(ms) + " ms";
   }
   return {};
 }
