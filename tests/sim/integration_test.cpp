@@ -261,6 +261,8 @@ TEST(Messages, NameTheCause) {
       [{"fault": "drop", "commands": ["measure", "stop", "0x0408"]}]}]})");
   const std::string misnamed = file("misnamed.json", R"({"modules": [{"kind": "RA01", "faults":
       [{"fault": "drop", "commands": ["mesure"]}]}]})");
+  const std::string example = folder + "/example.json";
+  run_program(VARNODE_SIM_PATH, "--example >" + example, false);
   struct Case {
     bool sim;
     std::string arguments;
@@ -305,6 +307,7 @@ TEST(Messages, NameTheCause) {
        "varnode-sim: modules[0]: faults[0]: commands: 'mesure' is no command of a RA01 (measure, stop, frequency, "
        "reset, info, status, configure, burn, or a code such as \"0x0301\")"},
       {true, std::string("--list --config ") + RACK_PATH, 0, "fault: abort after 2 chunks"},
+      {true, "--list --config " + example, 0, "(these addresses need --netns)"},
   };
   for (const Case& c : cases) {
     const Outcome run = run_program(c.sim ? VARNODE_SIM_PATH : VARNODE_CLI_PATH, c.arguments, true);

@@ -28,7 +28,7 @@ const char* example = R"({
   "prefix": 24,
   "modules": [
     {"kind": "KL01", "address": "198.18.0.11", "serial": 4097, "directions": "0x0F", "inputs": "0xA0"},
-    {"kind": "RE01", "address": "198.18.0.17", "identity": "legacy", "stream_speed": 4,
+    {"kind": "RE01", "address": "198.18.0.12", "identity": "legacy", "stream_speed": 4,
      "channels": {"1": {"signal": "sine", "offset": 0, "amplitude": 5, "hz": 10},
                   "2": {"signal": "ramp", "from": -10, "to": 10, "period": 1},
                   "3": {"signal": "noise", "mean": 2.5, "deviation": 0.01, "seed": 7}}},
