@@ -21,11 +21,15 @@ if ((${#missing[@]})); then
 fi
 
 build=build/demo
+cores="$(nproc 2>/dev/null || echo 2)"
+echo "building the library, varnode-sim and varnode in $build on $cores cores (a few minutes the first time)…"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNODE_TESTS=OFF -DVARNODE_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" >/dev/null
+cmake --build "$build" -j "$cores" >/dev/null || { echo "the build failed; run: cmake --build $build" >&2; exit 1; }
+echo "built: $build/tools/cli/varnode and $build/tools/sim/varnode-sim"
 sim="$build/tools/sim/varnode-sim"
 tool="$build/tools/cli/varnode"
 
+echo "starting the virtual rack in a private network namespace…"
 name="varnode-demo-$$"
 log="$(mktemp)"
 $sudo_cmd "$sim" --netns --name "$name" >"$log" 2>&1 &

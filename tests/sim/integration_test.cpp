@@ -2,6 +2,8 @@
 // private network namespace: every subcommand once, JSON read back, and
 // misbehaving modules giving their documented result codes.
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -26,10 +31,11 @@ struct Outcome {
   std::string out;
 };
 
-// Runs the tool on the client side (this process lives there) and waits.
-Outcome tool(const std::string& arguments) {
+// Runs a program on the client side (this process lives there) and waits;
+// `errors` keeps what it writes to stderr in `out`.
+Outcome run_program(const std::string& program, const std::string& arguments, bool errors) {
   Outcome run;
-  const std::string command = std::string(VARNODE_CLI_PATH) + " " + arguments + " 2>/dev/null";
+  const std::string command = program + " " + arguments + (errors ? " 2>&1" : " 2>/dev/null");
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[4096];
@@ -38,6 +44,8 @@ Outcome tool(const std::string& arguments) {
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
+
+Outcome tool(const std::string& arguments) { return run_program(VARNODE_CLI_PATH, arguments, false); }
 
 json tool_json(const std::string& arguments, int status = 0) {
   const Outcome run = tool("--json " + arguments);
@@ -233,6 +241,159 @@ TEST(Tool, MisbehavingModulesGiveTheirResultCodes) {
     if (c.code != 0) {
       EXPECT_EQ(json::parse(run.out)["error"]["code"], c.code) << c.arguments;
     }
+  }
+}
+
+// What a user sees when something is wrong: the cause in words and the
+// exit status, for the tool and the rack.
+TEST(Messages, NameTheCause) {
+  char folder_template[] = "/tmp/vn-messages-XXXXXX";
+  const std::string folder = ::mkdtemp(folder_template);
+  const auto file = [&](const std::string& name, const std::string& text) {
+    std::ofstream(folder + "/" + name) << text;
+    return folder + "/" + name;
+  };
+  const std::string misspelled = file("misspelled.json", R"({"modules": [{"kind": "KL01"}, {"kind": "KS01"},
+      {"kind": "RA01", "faults": [{"fault": "drop", "probabilty": 0.01}]}]})");
+  const std::string mistyped = file("mistyped.json", R"({"modules": [{"kind": "KL01", "serial": "1011"}]})");
+  const std::string broken = file("broken.json", "{\n  \"modules\": [\n    {\"kind\": \"KL01\"},\n  ]\n}\n");
+  const std::string named = file("named.json", R"({"modules": [{"kind": "RA01", "faults":
+      [{"fault": "drop", "commands": ["measure", "stop", "0x0408"]}]}]})");
+  const std::string misnamed = file("misnamed.json", R"({"modules": [{"kind": "RA01", "faults":
+      [{"fault": "drop", "commands": ["mesure"]}]}]})");
+  const std::string example = folder + "/example.json";
+  run_program(VARNODE_SIM_PATH, "--example >" + example, false);
+  struct Case {
+    bool sim;
+    std::string arguments;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {false, "kl01 raed 198.18.0.11 1", 64, "varnode: unknown command 'raed'; did you mean 'read'?"},
+      {false, "--jsn find", 64, "varnode: unknown option '--jsn'; did you mean '--json'?"},
+      {false, "re01 measure 198.18.0.17 1 --sample 10", 64, "varnode: unknown option '--sample'; did you mean '--samples'?"},
+      {false, "kl01", 64, "varnode: 'kl01' needs a command: read, write, direction"},
+      {false, "we01 set 198.18.0.18 1=nan", 64, "varnode: value 'nan' is not a finite number (nothing was sent)"},
+      {false, "we01 set 198.18.0.18 2=-inf", 64, "varnode: value '-inf' is not a finite number (nothing was sent)"},
+      {false, "hx01 sensor 198.18.0.19 1=Q", 64,
+       "varnode: sensor 'Q' is unknown; choose none, voltage, B, C, D, E, G, J, K, M, N, P, R, S, T (or a code 0 "
+       "to 14) (nothing was sent)"},
+      {false, "hx02 sensor 198.18.0.20 1=k", 64, "varnode: sensor 'k' is for HX01, not HX02 (nothing was sent)"},
+      {false, "hx01 sensor 198.18.0.19 1=k", 0, "hx01 sensor 198.18.0.19: done"},
+      {false, "hx02 sensor 198.18.0.20 3=PTC1000", 0, "hx02 sensor 198.18.0.20: done"},
+      {false, "--csv kl01 read 198.18.0.11 1", 64,
+       "varnode: --csv: 'kl01 read' has no samples; --csv is for ra01/re01 measure (--json works everywhere)"},
+      {false, "kl01 read 198.18.0.12 1", 2,
+       "varnode: kl01 read 198.18.0.12: failed (2): 198.18.0.12 answers as a KL02, not a KL01"},
+      {false, "hx01 measure 198.18.0.19 8", 9,
+       "varnode: hx01 measure 198.18.0.19: configuration (9): channel 8 has no sensor; choose one with 'varnode "
+       "hx01 sensor 198.18.0.19 8=K'"},
+      {false, "find 999", 5, "varnode: find by serial number: not found (5): serial number 999 did not answer"},
+      {false, "--timeout 200 info 198.18.0.99", 6,
+       "varnode: info 198.18.0.99: time-out (6): 198.18.0.99 did not answer within 200 ms"},
+      {false, "re01 measure 198.18.0.33 1 -n 10 -f 100", 8,
+       "varnode: re01 measure 198.18.0.33: reserved (8): the module is busy: a measurement may still be "
+       "streaming; 'varnode re01 stop 198.18.0.33' ends it"},
+      {false, "hx01 measure 198.18.0.19 4", 0, "      4  0.0125 V  -"},
+      {true, "--list --config " + misspelled, 64, "varnode-sim: modules[2].faults[0]: unknown key \"probabilty\""},
+      {true, "--list --config " + mistyped, 64, "varnode-sim: modules[0].serial: a whole number from 0, not \"1011\""},
+      {true, "--list --config " + broken, 64,
+       "varnode-sim: " + broken + ":4:3: syntax error while parsing value - unexpected ']'; expected '[', '{', or a literal"},
+      {true, "--list --config " + folder + "/absent.json", 66,
+       "varnode-sim: " + folder + "/absent.json: No such file or directory"},
+      {true, "--list --config " + named, 0, "fault: drop on 0400 0404 0408"},
+      {true, "--list --config " + misnamed, 64,
+       "varnode-sim: modules[0]: faults[0]: commands: 'mesure' is no command of a RA01 (measure, stop, frequency, "
+       "reset, info, status, configure, burn, or a code such as \"0x0301\")"},
+      {true, std::string("--list --config ") + RACK_PATH, 0, "fault: abort after 2 chunks"},
+      {true, "--list --config " + example, 0, "(these addresses need --netns)"},
+  };
+  for (const Case& c : cases) {
+    const Outcome run = run_program(c.sim ? VARNODE_SIM_PATH : VARNODE_CLI_PATH, c.arguments, true);
+    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out;
+    EXPECT_NE(run.out.find(c.message + "\n"), std::string::npos) << c.arguments << "\n" << run.out;
+  }
+  EXPECT_EQ(tool_json("qu01 read 198.18.0.15")["counts"].size(), 4u);
+  std::system(("rm -rf " + folder).c_str());
+}
+
+// Every number the tool prints is the shortest text of a float: read back
+// as a float and printed again, it is the same text.
+TEST(Tool, NumbersPrintAsTheirShortestFloat) {
+  const auto shortest = [](const std::string& text) {
+    const auto value = static_cast<float>(std::strtod(text.c_str(), nullptr));
+    char out[32];
+    return std::string(out, std::to_chars(out, out + sizeof out, value).ptr);
+  };
+  std::size_t checked = 0;
+  const Outcome csv = tool("--csv re01 measure 198.18.0.17 1 2 3 -n 200 -f 1000");
+  ASSERT_EQ(csv.status, 0);
+  std::istringstream lines(csv.out.substr(csv.out.find('\n') + 1));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string field;
+    for (int column = 0; std::getline(fields, field, ','); ++column) {
+      if (column < 2) continue;  // sample number and seconds
+      EXPECT_EQ(field, shortest(field)) << line;
+      ++checked;
+    }
+  }
+  // JSON as printed; a whole number keeps its ".0" there.
+  const Outcome raw = tool("--json re01 measure 198.18.0.17 1 2 3 -n 200 -f 1000");
+  ASSERT_EQ(raw.status, 0);
+  std::istringstream samples(raw.out.substr(raw.out.find("\"values\"")));
+  for (std::string line; std::getline(samples, line);) {
+    const auto start = line.find_first_of("-0123456789");
+    if (start == std::string::npos || line.find('"') != std::string::npos) continue;
+    std::string number = line.substr(start, line.find_first_of(", ", start) - start);
+    if (number.ends_with(".0")) number.resize(number.size() - 2);
+    EXPECT_EQ(number, shortest(number)) << line;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 1200u);
+}
+
+// Ctrl-C (or SIGTERM) during a stream stops the module, ends the progress
+// line and exits 130; the next measurement is taken, not refused as busy.
+TEST(Tool, InterruptedStreamLeavesTheModuleReady) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::execl(VARNODE_CLI_PATH, "varnode", "re01", "measure", "198.18.0.17", "1", "2", "-n", "200000", "-f", "1000",
+              static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // The progress line shows once the stream is under way; the safety
+    // limit only keeps a broken tool from hanging the suite.
+    std::string seen;
+    bool signalled = false;
+    char buffer[512];
+    for (;;) {
+      pollfd p{terminal, POLLIN, 0};
+      if (::poll(&p, 1, 60000) <= 0) break;
+      const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+      if (n <= 0) break;
+      seen.append(buffer, static_cast<std::size_t>(n));
+      if (!signalled && seen.find(" s left") != std::string::npos) {
+        ::kill(pid, signal);
+        signalled = true;
+      }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    EXPECT_TRUE(signalled) << seen;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << seen;
+    const auto progress = seen.find("\rre01 measure: ");
+    EXPECT_NE(progress, std::string::npos) << seen;
+    EXPECT_NE(seen.find(" of 400,000 samples, 2,000/s, ", progress), std::string::npos) << seen;
+    // The progress line is blanked before the next words.
+    EXPECT_NE(seen.find(" \rre01 measure 198.18.0.17: stopping the stream\r\n"), std::string::npos) << seen;
+    EXPECT_EQ(seen.substr(seen.size() - 13), "interrupted\r\n") << seen;
+    EXPECT_EQ(tool("re01 measure 198.18.0.17 1 -n 100 -f 1000").status, 0);
   }
 }
 

@@ -1,9 +1,13 @@
 // ra01/re01 frequency, stop, measure: streamed samples with a progress line.
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <memory>
 
@@ -24,27 +28,107 @@ struct Request {
   float frequency = 1000;
 };
 
-// Runs the measurement on a worker thread; meanwhile, when stderr is a
-// terminal, shows how long it has run against how long it should take.
-std::uint8_t measure_with_progress(Measure call, std::uint32_t address, const std::vector<std::uint8_t>& channels,
-                                   const Request& r, std::vector<float>& values, std::uint32_t& size) {
+// 1234567 as 1,234,567.
+std::string grouped(std::uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
+}
+
+// The progress line on stderr, shown only when stderr is a terminal and
+// always ended before the tool prints anything else or exits. The library
+// hands over samples only when the stream is complete, so the count is the
+// number due by now at the requested rate.
+class Progress {
+ public:
+  Progress(const std::string& what, std::uint64_t total, double per_second)
+      : what_(what), total_(total), per_second_(per_second), show_(::isatty(STDERR_FILENO) != 0) {}
+  ~Progress() { end(); }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  void update() {
+    if (!show_) return;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const auto due = static_cast<std::uint64_t>(std::min<double>(static_cast<double>(total_), elapsed * per_second_));
+    const double left = per_second_ > 0 ? static_cast<double>(total_ - due) / per_second_ : 0;
+    char text[160];
+    std::snprintf(text, sizeof text, "%s: %s of %s samples, %s/s, %.0f s left", what_.c_str(),
+                  grouped(due).c_str(), grouped(total_).c_str(), grouped(static_cast<std::uint64_t>(per_second_)).c_str(),
+                  std::ceil(left));
+    const std::string line = text;
+    std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(width_ > line.size() ? width_ - line.size() : 0), "");
+    width_ = std::max(width_, line.size());
+  }
+  void end() {
+    if (width_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+    width_ = 0;
+  }
+
+ private:
+  std::string what_;
+  std::uint64_t total_;
+  double per_second_;
+  bool show_;
+  std::size_t width_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// Runs the measurement on a worker thread while this one shows progress
+// and waits for Ctrl-C or SIGTERM. On either it sends the module's stop, so
+// the module is ready for the next measurement rather than busy streaming
+// to a process that has gone, waits for the library call to give up, and
+// throws Interrupted.
+std::uint8_t measure_with_progress(Measure call, std::uint8_t (*stop)(std::uint32_t), const std::string& what,
+                                   std::uint32_t address, const std::vector<std::uint8_t>& channels, const Request& r,
+                                   std::vector<float>& values, std::uint32_t& size) {
+  sigset_t stopping, previous;
+  sigemptyset(&stopping);
+  sigaddset(&stopping, SIGINT);
+  sigaddset(&stopping, SIGTERM);
+  // Blocked before the worker starts, so it inherits the mask and the
+  // signals wait here for sigtimedwait.
+  pthread_sigmask(SIG_BLOCK, &stopping, &previous);
   auto running = std::async(std::launch::async, [&] {
     return call(address, channels.data(), static_cast<std::uint8_t>(channels.size()), r.samples, r.frequency,
                 values.data(), &size);
   });
-  const bool show = ::isatty(STDERR_FILENO) != 0;
-  const double expected = r.samples > 1 && r.frequency > 0 ? r.samples / static_cast<double>(r.frequency) : 0;
-  const auto start = std::chrono::steady_clock::now();
-  bool shown = false;
-  while (running.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-    if (!show) continue;
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "\rmeasuring %zu channel(s) x %u samples at %g Hz: %.1f s of about %.1f s ", channels.size(),
-                 r.samples, static_cast<double>(r.frequency), elapsed, expected);
-    shown = true;
+  const auto ready = [&] { return running.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+  const timespec slice{0, 100'000'000};
+  const timespec none{0, 0};
+  // Short enough for an 80-column terminal: a wrapped line cannot be
+  // rewritten in place.
+  Progress progress(what.substr(0, what.rfind(' ')), static_cast<std::uint64_t>(r.samples) * channels.size(),
+                    r.samples > 1 ? static_cast<double>(r.frequency) * static_cast<double>(channels.size()) : 0);
+  bool interrupted = false;
+  while (!ready()) {
+    if (sigtimedwait(&stopping, nullptr, &slice) > 0) {
+      interrupted = true;
+      break;
+    }
+    progress.update();
   }
-  if (shown) std::fprintf(stderr, "\r%*s\r", 79, "");
-  return running.get();
+  progress.end();
+  if (!interrupted) {
+    interrupted = sigtimedwait(&stopping, nullptr, &none) > 0;  // one that came as the stream ended
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (!interrupted) return running.get();
+    throw Interrupted{};
+  }
+  std::fprintf(stderr, "%s: stopping the stream\n", what.c_str());
+  // A stop could overtake the measure request it is meant to end, so it is
+  // sent again every second until the library call returns. A second
+  // signal leaves at once.
+  for (int slices = 0; !ready(); ++slices) {
+    if (slices % 10 == 0) stop(address);
+    if (sigtimedwait(&stopping, nullptr, &slice) > 0) {
+      std::fprintf(stderr, "interrupted\n");
+      std::_Exit(130);
+    }
+  }
+  running.get();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  throw Interrupted{};
 }
 
 void print_samples(const Context& c, const Request& r, const std::vector<std::uint8_t>& channels,
@@ -56,7 +140,7 @@ void print_samples(const Context& c, const Request& r, const std::vector<std::ui
     std::cout << "\n";
     for (std::uint32_t s = 0; s < r.samples; ++s) {
       std::cout << s << "," << format_number(r.samples > 1 ? s / static_cast<double>(r.frequency) : 0, 9);
-      for (std::size_t i = 0; i < n; ++i) std::cout << "," << format_number(values[s * n + i], 9);
+      for (std::size_t i = 0; i < n; ++i) std::cout << "," << format_float(values[s * n + i]);
       std::cout << "\n";
     }
     return;
@@ -65,10 +149,10 @@ void print_samples(const Context& c, const Request& r, const std::vector<std::ui
     nlohmann::json series = nlohmann::json::object();
     for (std::size_t i = 0; i < n; ++i) {
       nlohmann::json list = nlohmann::json::array();
-      for (std::uint32_t s = 0; s < r.samples; ++s) list.push_back(values[s * n + i]);
+      for (std::uint32_t s = 0; s < r.samples; ++s) list.push_back(json_float(values[s * n + i]));
       series[std::to_string(channels[i])] = std::move(list);
     }
-    return print_json({{"address", r.address}, {"samples", r.samples}, {"frequency", r.frequency}, {"values", series}});
+    return print_json({{"address", r.address}, {"samples", r.samples}, {"frequency", json_float(r.frequency)}, {"values", series}});
   }
   Table table({"channel", "samples", "min", "mean", "max", "first", "last"});
   for (std::size_t i = 0; i < n; ++i) {
@@ -79,9 +163,9 @@ void print_samples(const Context& c, const Request& r, const std::vector<std::ui
       high = std::max(high, v);
       sum += v;
     }
-    table.add({std::to_string(channels[i]), std::to_string(r.samples), format_number(low),
-               format_number(sum / r.samples), format_number(high), format_number(values[i]),
-               format_number(values[(r.samples - 1) * n + i])});
+    table.add({std::to_string(channels[i]), std::to_string(r.samples), format_float(static_cast<float>(low)),
+               format_float(static_cast<float>(sum / r.samples)), format_float(static_cast<float>(high)),
+               format_float(values[i]), format_float(values[(r.samples - 1) * n + i])});
   }
   table.print();
   std::cout << "(--csv or --json for every sample)\n";
@@ -102,7 +186,7 @@ void add_family(CLI::App& app, const Context& c, const char* name, const char* h
   halt->callback([&c, r, stop, prefix] {
     const std::uint32_t address = parse_address(r->address);
     c.prepare(address);
-    check(stop(address), prefix + " stop " + r->address);
+    check(stop(address), prefix + " stop " + r->address, address);
     if (c.json) return print_json({{"address", r->address}, {"result", "success"}});
     std::cout << prefix << " stop " << r->address << ": done\n";
   });
@@ -113,15 +197,16 @@ void add_family(CLI::App& app, const Context& c, const char* name, const char* h
   take->add_option("-n,--samples", r->samples, "samples per channel, 1 to 1000000 (default 1000)")
       ->check(CLI::Range(1u, 1000000u));
   take->add_option("-f,--frequency", r->frequency, "samples per second, 6 to 3000 (default 1000)");
-  take->callback([&c, r, measure, prefix] {
+  take->callback([&c, r, measure, stop, prefix] {
     const std::uint32_t address = parse_address(r->address);
     const auto channels = parse_channels(r->channels, 8);
-    if (r->samples > 1 && !(r->frequency >= 6 && r->frequency <= 3000))
+    if ((r->samples > 1 || !std::isfinite(r->frequency)) && !(r->frequency >= 6 && r->frequency <= 3000))
       throw UsageError("--frequency runs from 6 to 3000 Hz when more than one sample is taken");
     std::vector<float> values(static_cast<std::size_t>(r->samples) * channels.size());
     auto size = static_cast<std::uint32_t>(values.size());
     c.prepare(address);
-    check(measure_with_progress(measure, address, channels, *r, values, size), prefix + " measure " + r->address);
+    const std::string what = prefix + " measure " + r->address;
+    check(measure_with_progress(measure, stop, what, address, channels, *r, values, size), what, address);
     print_samples(c, *r, channels, values);
   });
 }
@@ -143,7 +228,7 @@ void add_frequency_command(CLI::App& family, const Context& c, const std::string
   set->callback([&c, s, prefix, call] {
     const std::uint32_t address = parse_address(s->address);
     c.prepare(address);
-    check(call(address, static_cast<std::uint16_t>(s->hertz)), prefix + " frequency " + s->address);
+    check(call(address, static_cast<std::uint16_t>(s->hertz)), prefix + " frequency " + s->address, address);
     if (c.json) return print_json({{"address", s->address}, {"frequency", s->hertz}, {"result", "success"}});
     std::cout << prefix << " frequency " << s->address << ": " << s->hertz << " Hz\n";
   });

@@ -1,5 +1,6 @@
 #include "arguments.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <set>
 
@@ -50,10 +51,11 @@ double parse_double(const std::string& text, const char* what) {
   try {
     std::size_t used = 0;
     const double value = std::stod(text, &used);
-    if (used == text.size()) return value;
+    if (used == text.size() && std::isfinite(value)) return value;
   } catch (const std::exception&) {
   }
-  throw UsageError(std::string(what) + " '" + text + "' is not a number");
+  // NaN and infinities would be sent as they are and taken by a module.
+  throw UsageError(std::string(what) + " '" + text + "' is not a finite number");
 }
 
 unsigned long parse_unsigned(const std::string& text, const char* what, unsigned long most) {

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <optional>
+#include <string>
 
 #include "output.hpp"
 
@@ -24,6 +25,9 @@ void add_temperature_commands(CLI::App& app, Context& context);
 // "frequency ADDRESS HERTZ" under a module family.
 void add_frequency_command(CLI::App& family, const Context& context, const std::string& prefix,
                            std::uint8_t (*call)(std::uint32_t, std::uint16_t));
+
+// The kind a module says it is (identity text_2), when it answers.
+std::optional<std::string> module_kind(std::uint32_t address);
 
 // Bools handed to the library as the bytes it reads.
 inline std::vector<std::uint8_t> as_bytes(const std::vector<bool>& flags) {

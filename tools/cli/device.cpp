@@ -1,6 +1,7 @@
 // find, info, status, reset, configure, burn, timeout.
 #include <cmath>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "arguments.hpp"
@@ -86,15 +87,37 @@ bool in_range(float value, float lower, float upper) {
   return !below && !above;
 }
 
+// Which of `serials` did not answer: the library says only that one did
+// not, so every module is asked for its identity.
+std::string missing(const std::vector<std::uint32_t>& serials) {
+  std::vector<std::uint32_t> addresses(1024);
+  auto size = static_cast<std::uint32_t>(addresses.size());
+  std::set<std::uint32_t> answered;
+  if (find(addresses.data(), &size, nullptr, 0) == VARNODE_SUCCESS) {
+    for (std::uint32_t i = 0; i < size; ++i) {
+      Identity id;
+      if (read_identity(addresses[i], id) == 0) answered.insert(id.serial);
+    }
+  }
+  std::string silent;
+  for (std::uint32_t serial : serials) {
+    if (!answered.contains(serial)) silent += (silent.empty() ? "" : ", ") + std::to_string(serial);
+  }
+  if (silent.empty()) return {};
+  return "serial number" + std::string(silent.find(',') == std::string::npos ? " " : "s ") + silent +
+         " did not answer";
+}
+
 void find_command(const Context& c, const std::vector<std::string>& serial_words, bool details) {
   std::vector<std::uint32_t> serials;
   for (const auto& word : serial_words)
     serials.push_back(static_cast<std::uint32_t>(parse_unsigned(word, "serial number", 0xFFFFFFFFu)));
   std::vector<std::uint32_t> addresses(std::max<std::size_t>(serials.size(), 1024));
   auto size = static_cast<std::uint32_t>(addresses.size());
-  check(find(addresses.data(), &size, serials.empty() ? nullptr : serials.data(),
-             static_cast<std::uint32_t>(serials.size())),
-        serials.empty() ? "find" : "find by serial number");
+  const std::uint8_t found = find(addresses.data(), &size, serials.empty() ? nullptr : serials.data(),
+                                  static_cast<std::uint32_t>(serials.size()));
+  if (found == VARNODE_NOT_FOUND) throw Failure{found, "find by serial number", 0, missing(serials)};
+  check(found, serials.empty() ? "find" : "find by serial number");
   addresses.resize(size);
   nlohmann::json list = nlohmann::json::array();
   Table table({"address", "type", "serial", "name"});
@@ -127,7 +150,7 @@ void info_command(const Context& c, const std::string& where) {
   const std::uint32_t address = parse_address(where);
   c.prepare(address);
   Identity id;
-  check(read_identity(address, id), "info " + where);
+  check(read_identity(address, id), "info " + where, address);
   const nlohmann::ordered_json fields = identity_json(address, id);
   if (c.json) {
     std::cout << fields.dump(2) << "\n";
@@ -151,7 +174,7 @@ void status_command(const Context& c, const std::string& where) {
   std::uint8_t ok = 0;
   check(get_status(address, names.data(), &names_size, texts_2.data(), &texts_2_size, texts_3.data(), &texts_3_size,
                    numbers_4.data(), lower.data(), upper.data(), values.data(), &size, &ok),
-        "status " + where);
+        "status " + where, address);
   const auto name = split_tabs(names.substr(0, names_size), size);
   const auto unit = split_tabs(texts_2.substr(0, texts_2_size), size);
   const auto text_3 = split_tabs(texts_3.substr(0, texts_3_size), size);
@@ -159,12 +182,12 @@ void status_command(const Context& c, const std::string& where) {
   Table table({"name", "value", "text_2", "lower", "upper", "in range", "number_4", "text_3"});
   for (std::uint32_t i = 0; i < size; ++i) {
     const bool good = in_range(values[i], lower[i], upper[i]);
-    const auto number = [](float f) { return std::isfinite(f) ? nlohmann::json(f) : nlohmann::json(nullptr); };
+    const auto number = json_float;
     items.push_back({{"name", name[i]}, {"value", number(values[i])}, {"text_2", unit[i]},
                      {"lower_limit", number(lower[i])}, {"upper_limit", number(upper[i])}, {"in_range", good},
                      {"number_4", number(numbers_4[i])}, {"text_3", text_3[i]}});
-    table.add({name[i], format_number(values[i]), unit[i], format_number(lower[i]), format_number(upper[i]),
-               good ? "yes" : "NO", format_number(numbers_4[i]), text_3[i]});
+    table.add({name[i], format_float(values[i]), unit[i], format_float(lower[i]), format_float(upper[i]),
+               good ? "yes" : "NO", format_float(numbers_4[i]), text_3[i]});
   }
   if (c.json) return print_json({{"address", where}, {"ok", ok != 0}, {"items", items}});
   table.print();
@@ -180,6 +203,12 @@ void done(const Context& c, const std::string& what, nlohmann::json detail = nlo
 }
 
 }  // namespace
+
+std::optional<std::string> module_kind(std::uint32_t address) {
+  Identity id;
+  if (read_identity(address, id) != 0) return std::nullopt;
+  return id.text_2;
+}
 
 void Context::prepare(std::uint32_t address) const {
   if (timeout_ms != 0) check(set_timeout(address, static_cast<std::uint16_t>(timeout_ms)), "set time-out");
@@ -212,7 +241,7 @@ void add_device_commands(CLI::App& app, Context& context) {
   reset_app->callback([&c, where] {
     const std::uint32_t address = parse_address(*where);
     c.prepare(address);
-    check(reset(address), "reset " + *where);
+    check(reset(address), "reset " + *where, address);
     done(c, *where + " restarts");
   });
 
@@ -261,7 +290,7 @@ void add_device_commands(CLI::App& app, Context& context) {
     }
     if (bytes.size() > 64) throw UsageError("at most 64 bytes can be burned");
     c.prepare(address);
-    check(burn(address, bytes.data(), static_cast<std::uint32_t>(bytes.size())), "burn " + b->address);
+    check(burn(address, bytes.data(), static_cast<std::uint32_t>(bytes.size())), "burn " + b->address, address);
     done(c, std::to_string(bytes.size()) + " bytes burned into " + b->address, {{"bytes", bytes.size()}});
   });
 
@@ -271,7 +300,10 @@ void add_device_commands(CLI::App& app, Context& context) {
   };
   auto t = std::make_shared<Timeout>();
   auto* timeout_app = app.add_subcommand(
-      "timeout", "read or set a module's reply time-out (it lasts for this process only; see --timeout)");
+      "timeout",
+      "show the library's reply time-out for a module. The library keeps time-outs in the memory of the "
+      "process that calls it, so a value set here is gone when this command ends: give --timeout to each "
+      "command instead");
   timeout_app->add_option("address", t->address, "the module's IPv4 address")->required();
   timeout_app->add_option("milliseconds", t->ms, "new time-out, 1 to 65535 ms")->check(CLI::Range(1, 65535));
   timeout_app->callback([&c, t] {
@@ -280,7 +312,7 @@ void add_device_commands(CLI::App& app, Context& context) {
     std::uint16_t ms = 0;
     check(get_timeout(address, &ms), "read time-out");
     if (c.json) return print_json({{"address", t->address}, {"timeout_ms", ms}});
-    std::cout << t->address << ": " << ms << " ms\n";
+    std::cout << t->address << ": " << ms << " ms (for this command only; use --timeout MS with other commands)\n";
   });
 }
 

@@ -1,4 +1,6 @@
 // kl01/kl02 read, write, direction; ks01/ks02 write, ks01 measure; we01 set.
+#include <cmath>
+#include <limits>
 #include <memory>
 
 #include "arguments.hpp"
@@ -19,7 +21,9 @@ struct Words {
 CLI::App* subcommand(CLI::App& parent, const char* name, const char* help, Words& words, const char* items_help) {
   auto* sub = parent.add_subcommand(name, help);
   sub->add_option("address", words.address, "the module's IPv4 address")->required();
-  sub->add_option("items", words.items, items_help)->required();
+  // Named for what they hold, as CLI11 names a missing one.
+  const bool pairs = std::string(items_help).find('=') != std::string::npos;
+  sub->add_option(pairs ? "settings" : "channels", words.items, items_help)->required();
   return sub;
 }
 
@@ -30,7 +34,7 @@ void write_flags(const Context& c, const Words& w, WriteFlags call, bool (*parse
   const auto bytes = as_bytes(flags);
   c.prepare(address);
   const auto n = static_cast<std::uint8_t>(channels.size());
-  check(call(address, channels.data(), n, reinterpret_cast<const bool*>(bytes.data()), n), what + " " + w.address);
+  check(call(address, channels.data(), n, reinterpret_cast<const bool*>(bytes.data()), n), what + " " + w.address, address);
   if (c.json) {
     nlohmann::json set = nlohmann::json::object();
     for (std::size_t i = 0; i < channels.size(); ++i) set[std::to_string(channels[i])] = static_cast<bool>(flags[i]);
@@ -47,7 +51,7 @@ void read_flags(const Context& c, const Words& w, ReadFlags call, const std::str
   std::uint8_t size = 8;
   check(call(address, channels.data(), static_cast<std::uint8_t>(channels.size()), reinterpret_cast<bool*>(bytes),
              &size),
-        what + " " + w.address);
+        what + " " + w.address, address);
   nlohmann::json levels = nlohmann::json::object();
   Table table({"channel", "level"});
   for (std::uint8_t i = 0; i < size; ++i) {
@@ -97,12 +101,12 @@ void add_digital_commands(CLI::App& app, Context& context) {
           float values[8] = {};
           std::uint8_t size = 8;
           check(ks01_measure(address, channels.data(), static_cast<std::uint8_t>(channels.size()), values, &size),
-                "ks01 measure " + w->address);
+                "ks01 measure " + w->address, address);
           nlohmann::json out = nlohmann::json::object();
           Table table({"channel", "value"});
           for (std::uint8_t i = 0; i < size; ++i) {
-            out[std::to_string(channels[i])] = values[i];
-            table.add({std::to_string(channels[i]), format_number(values[i])});
+            out[std::to_string(channels[i])] = json_float(values[i]);
+            table.add({std::to_string(channels[i]), format_float(values[i])});
           }
           if (c.json) return print_json({{"address", w->address}, {"values", out}});
           table.print();
@@ -114,10 +118,15 @@ void add_digital_commands(CLI::App& app, Context& context) {
   subcommand(*we01, "set", "set output values, sent unchanged", *w, "CHANNEL=VALUE, e.g. 2=2.5")->callback([&c, w] {
     const std::uint32_t address = parse_address(w->address);
     const auto [channels, values] = parse_pairs<float>(
-        w->items, 8, [](const std::string& text) { return static_cast<float>(parse_double(text, "value")); });
+        w->items, 8, [](const std::string& text) {
+          const double value = parse_double(text, "value");
+          if (std::abs(value) > std::numeric_limits<float>::max())
+            throw UsageError("value '" + text + "' does not fit a single-precision number");
+          return static_cast<float>(value);
+        });
     c.prepare(address);
     const auto n = static_cast<std::uint8_t>(channels.size());
-    check(we01_control(address, channels.data(), n, values.data(), n), "we01 set " + w->address);
+    check(we01_control(address, channels.data(), n, values.data(), n), "we01 set " + w->address, address);
     if (c.json) return print_json({{"address", w->address}, {"result", "success"}});
     std::cout << "we01 set " << w->address << ": done\n";
   });

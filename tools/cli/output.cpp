@@ -1,5 +1,6 @@
 #include "output.hpp"
 
+#include <charconv>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -44,8 +45,8 @@ bool numeric(const std::string& text) {
 const char* code_name(std::uint8_t code) { return code < 10 ? names[code] : "unknown"; }
 const char* code_meaning(std::uint8_t code) { return code < 10 ? meanings[code] : "an unknown result code"; }
 
-void check(std::uint8_t code, const std::string& what) {
-  if (code != 0) throw Failure{code, what};
+void check(std::uint8_t code, const std::string& what, std::uint32_t address) {
+  if (code != 0) throw Failure{code, what, address, {}};
 }
 
 void Table::print() const {
@@ -82,11 +83,67 @@ std::string format_number(double value, int precision) {
   return text;
 }
 
-nlohmann::json kelvin_json(float kelvin) {
-  if (!std::isfinite(kelvin)) return nullptr;
-  return kelvin;
+std::string format_float(float value) {
+  if (std::isnan(value)) return "-";
+  if (std::isinf(value)) return value > 0 ? "+inf" : "-inf";
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
 }
 
-void print_json(const nlohmann::json& value) { std::cout << value.dump(2) << "\n"; }
+nlohmann::json json_float(float value) {
+  if (!std::isfinite(value)) return nullptr;
+  return static_cast<double>(value);
+}
+
+nlohmann::json kelvin_json(float kelvin) { return json_float(kelvin); }
+
+namespace {
+
+// nlohmann's dump with every floating-point number written as the shortest
+// text of its float: nlohmann's own shortest double text is not always the
+// shortest (2.9660859999999998 for the float 2.966086), and every
+// fractional number the tool prints comes from a float.
+void write_json(std::string& out, const nlohmann::json& value, int depth) {
+  const std::string indent(static_cast<std::size_t>(depth + 1) * 2, ' ');
+  const std::string closing(static_cast<std::size_t>(depth) * 2, ' ');
+  if (value.is_object() && !value.empty()) {
+    out += "{\n";
+    bool first = true;
+    for (const auto& [key, item] : value.items()) {
+      out += first ? "" : ",\n";
+      out += indent;
+      out += nlohmann::json(key).dump();
+      out += ": ";
+      write_json(out, item, depth + 1);
+      first = false;
+    }
+    out += "\n" + closing + "}";
+  } else if (value.is_array() && !value.empty()) {
+    out += "[\n";
+    bool first = true;
+    for (const auto& item : value) {
+      out += first ? "" : ",\n";
+      out += indent;
+      write_json(out, item, depth + 1);
+      first = false;
+    }
+    out += "\n" + closing + "]";
+  } else if (value.is_number_float() && std::isfinite(value.get<double>())) {
+    std::string text = format_float(static_cast<float>(value.get<double>()));
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";  // stays a fraction for the reader
+    out += text;
+  } else {
+    out += value.dump();
+  }
+}
+
+}  // namespace
+
+void print_json(const nlohmann::json& value) {
+  std::string out;
+  write_json(out, value, 0);
+  std::cout << out << "\n";
+}
 
 }  // namespace varnode::cli

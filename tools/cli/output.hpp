@@ -15,6 +15,8 @@ namespace varnode::cli {
 struct Failure {
   std::uint8_t code;
   std::string what;
+  std::uint32_t address = 0;  // the module spoken to, 0 for none
+  std::string cause;          // what the tool found out about why, if anything
 };
 
 // An argument the tool refuses before anything is sent (exit status 64).
@@ -25,7 +27,10 @@ struct UsageError : std::runtime_error {
 const char* code_name(std::uint8_t code);
 const char* code_meaning(std::uint8_t code);
 // Throws Failure unless `code` is 0.
-void check(std::uint8_t code, const std::string& what);
+void check(std::uint8_t code, const std::string& what, std::uint32_t address = 0);
+
+// Ctrl-C or SIGTERM ended the command (exit status 130).
+struct Interrupted {};
 
 enum class Format { text, json, csv };
 
@@ -43,6 +48,12 @@ class Table {
 
 std::string format_address(std::uint32_t host);
 std::string format_number(double value, int precision = 6);
+// A module's single-precision value as the shortest text that reads back to
+// the same float: 100.00015, not 100.00015258789063.
+std::string format_float(float value);
+// The same for JSON: the double nearest that text, which nlohmann prints
+// back as the short form. Null for NaN and infinities.
+nlohmann::json json_float(float value);
 // Kelvin to a JSON value: a number, or null for an infinite reading.
 nlohmann::json kelvin_json(float kelvin);
 void print_json(const nlohmann::json& value);

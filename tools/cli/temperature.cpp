@@ -1,5 +1,8 @@
 // hx01/hx02 sensor, frequency, measure: temperatures in kelvin and °C.
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 
@@ -12,14 +15,57 @@ namespace {
 
 constexpr float open = std::numeric_limits<float>::quiet_NaN();
 
-std::uint8_t thermocouple(const std::string& text) {
-  static const std::string types = "..BCDEGJKMNPRST";
-  if (text == "none") return 0;
-  if (text == "voltage") return 1;
-  if (text.size() == 1 && text != "." && types.find(static_cast<char>(std::toupper(text[0]))) != std::string::npos)
-    return static_cast<std::uint8_t>(types.find(static_cast<char>(std::toupper(text[0]))));
-  return static_cast<std::uint8_t>(parse_unsigned(text, "sensor (none, voltage, B C D E G J K M N P R S T, or 0-14)", 14));
+// Sensor names of both temperature modules, one spelling each, matched
+// without regard to case; the code each module takes, -1 where it has none.
+struct SensorName {
+  const char* name;
+  int hx01;
+  int hx02;
+  float nominal;  // HX02 nominal resistance the name implies
+};
+constexpr SensorName sensor_names[] = {
+    {"none", 0, 0, 100},         {"voltage", 1, 1, 100},       {"B", 2, -1, 100},
+    {"C", 3, -1, 100},           {"D", 4, -1, 100},            {"E", 5, -1, 100},
+    {"G", 6, -1, 100},           {"J", 7, -1, 100},            {"K", 8, -1, 100},
+    {"M", 9, -1, 100},           {"N", 10, -1, 100},           {"P", 11, -1, 100},
+    {"R", 12, -1, 100},          {"S", 13, -1, 100},           {"T", 14, -1, 100},
+    {"platinum", -1, 2, 100},    {"pt100", -1, 2, 100},        {"pt1000", -1, 2, 1000},
+    {"diode1", -1, 3, 100},      {"diode2", -1, 4, 100},       {"ptc1000", -1, 5, 100},
+    {"ptc2000", -1, 6, 100},     {"ptc1000b", -1, 7, 100},     {"ptc2000b", -1, 8, 100},
+    {"ptc1000to180", -1, 9, 100}, {"ptc1000at100", -1, 10, 100},
+};
+
+bool same_text(const std::string& a, const char* b) {
+  const std::string other = b;
+  return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
 }
+
+// A sensor name or code for HX01 (`hx02` false) or HX02; the refusal lists
+// every name the module takes.
+SensorName sensor(const std::string& text, bool hx02) {
+  const int last = hx02 ? 10 : 14;
+  std::string choices;
+  for (const SensorName& s : sensor_names) {
+    const int code = hx02 ? s.hx02 : s.hx01;
+    if (same_text(text, s.name)) {
+      if (code >= 0) return s;
+      throw UsageError("sensor '" + text + "' is for " + (hx02 ? "HX01" : "HX02") + ", not " +
+                       (hx02 ? "HX02" : "HX01"));
+    }
+    if (code >= 0) choices += std::string(choices.empty() ? "" : ", ") + s.name;
+  }
+  if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
+    SensorName s{"", -1, -1, 100};
+    (hx02 ? s.hx02 : s.hx01) = static_cast<int>(parse_unsigned(text, "sensor code", static_cast<unsigned long>(last)));
+    return s;
+  }
+  throw UsageError("sensor '" + text + "' is unknown; choose " + choices + " (or a code 0 to " + std::to_string(last) +
+                   ")");
+}
+
+std::uint8_t thermocouple(const std::string& text) { return static_cast<std::uint8_t>(sensor(text, false).hx01); }
 
 struct Resistive {
   std::uint8_t code = 0;
@@ -34,14 +80,9 @@ Resistive resistive(const std::string& text) {
   for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
     parts.push_back(text.substr(start, comma - start));
   parts.push_back(text.substr(start));
-  const std::string& type = parts[0];
-  if (type == "none") r.code = 0;
-  else if (type == "voltage") r.code = 1;
-  else if (type == "platinum" || type == "pt100") r.code = 2;
-  else if (type == "pt1000") r.code = 2, r.nominal = 1000;
-  else if (type == "diode1") r.code = 3;
-  else if (type == "diode2") r.code = 4;
-  else r.code = static_cast<std::uint8_t>(parse_unsigned(type, "sensor (none, voltage, pt100, pt1000, diode1, diode2, or 0-10)", 10));
+  const SensorName named = sensor(parts[0], true);
+  r.code = static_cast<std::uint8_t>(named.hx02);
+  r.nominal = named.nominal;
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const auto equals = parts[i].find('=');
     const std::string key = parts[i].substr(0, equals);
@@ -70,26 +111,54 @@ struct Words {
   std::vector<std::string> items;
 };
 
+// A voltage input gives volts in the same array as the kelvin values and
+// the C API does not say which channels those are. No sensor's table goes
+// below 1 K, so a smaller reading can only be volts; a larger one might be
+// either, which the note under the table says.
+constexpr float surely_volts = 1.0f;
+constexpr float maybe_volts = 10.0f;
+
 void print_temperatures(const Context& c, const std::string& address, const std::vector<std::uint8_t>& channels,
                         const float* values, std::uint8_t size) {
   nlohmann::json out = nlohmann::json::object();
   Table table({"channel", "kelvin", "°C"});
+  std::string doubtful;
   for (std::uint8_t i = 0; i < size; ++i) {
     const float k = values[i];
     const std::string name = std::to_string(channels[i]);
-    out[name] = {{"kelvin", kelvin_json(k)}, {"celsius", kelvin_json(k - 273.15f)}};
+    // °C from the kelvin value as printed, so 373.15 K shows as 100 °C.
+    const auto celsius = static_cast<float>(std::strtod(format_float(k).c_str(), nullptr) - 273.15);
+    if (std::isfinite(k) && k < maybe_volts) doubtful += (doubtful.empty() ? "" : ", ") + name;
+    if (std::isfinite(k) && k < surely_volts) {
+      out[name] = {{"volts", json_float(k)}};
+      table.add({name, format_float(k) + " V", "-"});
+      continue;
+    }
+    out[name] = {{"kelvin", kelvin_json(k)}, {"celsius", kelvin_json(celsius)}};
     if (std::isinf(k)) out[name]["outside"] = k > 0 ? "above the sensor's table" : "below the sensor's table";
     const std::string outside = std::isinf(k) ? (k > 0 ? "above range" : "below range") : "";
-    table.add({name, outside.empty() ? format_number(k, 6) : outside,
-               outside.empty() ? format_number(k - 273.15, 5) : outside});
+    table.add({name, outside.empty() ? format_float(k) : outside, outside.empty() ? format_float(celsius) : outside});
   }
   if (c.json) return print_json({{"address", address}, {"temperatures", out}});
   table.print();
+  if (!doubtful.empty())
+    std::cout << "channel " << doubtful << ": a channel set to sensor 'voltage' gives volts, not kelvin "
+              << "(readings below 1 are shown as volts; the tool cannot tell which channels are voltage inputs)\n";
+}
+
+// What a module's refusal to measure means: a listed channel has no sensor.
+std::string no_sensor(const std::string& prefix, const std::string& address, const std::vector<std::uint8_t>& channels) {
+  std::string list;
+  for (std::uint8_t ch : channels) list += (list.empty() ? "" : ", ") + std::to_string(ch);
+  const std::string example = std::to_string(channels.front()) + (prefix == "hx01" ? "=K" : "=pt100");
+  return (channels.size() == 1 ? "channel " + list + " has no sensor" : "one of channels " + list + " has no sensor") +
+         "; choose one with 'varnode " + prefix + " sensor " + address + " " + example + "'";
 }
 
 void add_measure(CLI::App& family, const Context& c, const std::shared_ptr<Words>& w, const std::string& prefix,
                  unsigned last, std::uint8_t (*call)(std::uint32_t, const std::uint8_t*, std::uint8_t, float*, std::uint8_t*)) {
-  auto* take = family.add_subcommand("measure", "measure channels: kelvin and °C (a voltage input reads volts)");
+  auto* take = family.add_subcommand("measure", "measure channels: kelvin and °C. A channel set to sensor 'voltage' gives volts instead, and the "
+                                      "library does not say which channels those are: readings below 1 are shown as volts");
   take->add_option("address", w->address, "the module's IPv4 address")->required();
   take->add_option("channels", w->items, "channels 1 to " + std::to_string(last))->required();
   take->callback([&c, w, prefix, last, call] {
@@ -98,8 +167,9 @@ void add_measure(CLI::App& family, const Context& c, const std::shared_ptr<Words
     c.prepare(address);
     float values[8] = {};
     std::uint8_t size = 8;
-    check(call(address, channels.data(), static_cast<std::uint8_t>(channels.size()), values, &size),
-          prefix + " measure " + w->address);
+    const std::uint8_t rc = call(address, channels.data(), static_cast<std::uint8_t>(channels.size()), values, &size);
+    if (rc == VARNODE_CONFIGURATION) throw Failure{rc, prefix + " measure " + w->address, address, no_sensor(prefix, w->address, channels)};
+    check(rc, prefix + " measure " + w->address, address);
     print_temperatures(c, w->address, channels, values, size);
   });
 }
@@ -119,14 +189,14 @@ void add_temperature_commands(CLI::App& app, Context& context) {
   hx01->require_subcommand(1);
   auto* sensor = hx01->add_subcommand("sensor", "choose each channel's thermocouple type");
   sensor->add_option("address", w->address, "the module's IPv4 address")->required();
-  sensor->add_option("items", w->items, "CHANNEL=TYPE: none, voltage, B C D E G J K M N P R S T (or code 0-14)")
+  sensor->add_option("settings", w->items, "CHANNEL=SENSOR: none, voltage, B C D E G J K M N P R S T (any case, or code 0-14)")
       ->required();
   sensor->callback([&c, w] {
     const std::uint32_t address = parse_address(w->address);
     const auto [channels, codes] = parse_pairs<std::uint8_t>(w->items, 8, thermocouple);
     c.prepare(address);
     const auto n = static_cast<std::uint8_t>(channels.size());
-    check(hx01_set_sensor(address, channels.data(), n, codes.data(), n), "hx01 sensor " + w->address);
+    check(hx01_set_sensor(address, channels.data(), n, codes.data(), n), "hx01 sensor " + w->address, address);
     done(c, "hx01 sensor", w->address);
   });
   add_frequency_command(*hx01, c, "hx01", hx01_set_frequency);
@@ -136,9 +206,11 @@ void add_temperature_commands(CLI::App& app, Context& context) {
   hx02->require_subcommand(1);
   auto* choose = hx02->add_subcommand("sensor", "choose each channel's sensor, range, current and nominal resistance");
   choose->add_option("address", w->address, "the module's IPv4 address")->required();
-  choose->add_option("items", w->items,
-                     "CHANNEL=TYPE[,range=V][,current=A][,nominal=OHM]; TYPE none, voltage, pt100, pt1000, "
-                     "diode1, diode2 or code 0-10; range and current left out are chosen by the library")
+  choose->add_option("settings", w->items,
+                     "CHANNEL=SENSOR[,range=V][,current=A][,nominal=OHM]; SENSOR none, voltage, platinum (pt100), "
+                     "pt1000, diode1, diode2, ptc1000 (code 5), ptc2000 (6), ptc1000b (7), ptc2000b (8), "
+                     "ptc1000to180 (9), ptc1000at100 (10), any case, or code 0-10; range and current left out "
+                     "are chosen by the library")
       ->required();
   choose->callback([&c, w] {
     const std::uint32_t address = parse_address(w->address);
@@ -155,7 +227,7 @@ void add_temperature_commands(CLI::App& app, Context& context) {
     const auto n = static_cast<std::uint8_t>(channels.size());
     check(hx02_set_sensor(address, channels.data(), n, codes.data(), n, ranges.data(), n, currents.data(), n,
                           nominals.data(), n),
-          "hx02 sensor " + w->address);
+          "hx02 sensor " + w->address, address);
     done(c, "hx02 sensor", w->address);
   });
   add_frequency_command(*hx02, c, "hx02", hx02_set_frequency);

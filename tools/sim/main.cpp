@@ -30,7 +30,7 @@ const char* example = R"({
   "prefix": 24,
   "modules": [
     {"kind": "KL01", "address": "198.18.0.11", "serial": 4097, "directions": "0x0F", "inputs": "0xA0"},
-    {"kind": "RE01", "address": "198.18.0.17", "identity": "legacy", "stream_speed": 4,
+    {"kind": "RE01", "address": "198.18.0.12", "identity": "legacy", "stream_speed": 4,
      "channels": {"1": {"signal": "sine", "offset": 0, "amplitude": 5, "hz": 10},
                   "2": {"signal": "ramp", "from": -10, "to": 10, "period": 1},
                   "3": {"signal": "noise", "mean": 2.5, "deviation": 0.01, "seed": 7}}},
@@ -56,6 +56,19 @@ void print_rack(const Rack& rack) {
   }
 }
 
+// Whether the description places a module outside loopback, so that it
+// can run only with --netns.
+bool on_private_link(const nlohmann::json& description) {
+  if (!description.is_object() || !description.contains("modules") || !description["modules"].is_array())
+    return false;
+  for (const auto& entry : description["modules"]) {
+    if (entry.is_object() && entry.contains("address") && entry["address"].is_string() &&
+        entry["address"].get<std::string>().rfind("127.", 0) != 0)
+      return true;
+  }
+  return false;
+}
+
 int exit_status(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 
 }  // namespace
@@ -74,7 +87,7 @@ int main(int argc, char** argv) {
   std::string pcap;
   bool netns = false, list = false, print_example = false, trace = false;
   double speed = 0;
-  app.add_option("-c,--config", config, "rack description (JSON; see --example)")->check(CLI::ExistingFile);
+  app.add_option("-c,--config", config, "rack description (JSON; see --example)");
   app.add_option("-m,--module", quick, "a module KIND[@ADDRESS] instead of a description; repeatable");
   app.add_flag("--netns", netns, "run in a private network namespace (root needed)");
   app.add_option("--name", name, "name of the client namespace (default varnode-PID)");
@@ -97,22 +110,31 @@ int main(int argc, char** argv) {
     return 64;
   }
 
-  const Placement placement = netns ? Placement::namespaced : Placement::loopback;
+  Placement placement = netns ? Placement::namespaced : Placement::loopback;
   Rack rack;
   try {
     nlohmann::json description = !config.empty() ? read_description(config)
                                  : !quick.empty() ? quick_description(quick)
                                                   : default_description();
-    if (speed > 0 && description.contains("modules")) {
-      for (auto& entry : description["modules"]) entry["stream_speed"] = speed;
+    if (speed > 0 && description.contains("modules") && description["modules"].is_array()) {
+      for (auto& entry : description["modules"]) {
+        if (entry.is_object()) entry["stream_speed"] = speed;
+      }
     }
+    // Listing runs nothing, so a rack meant for --netns is shown as it
+    // would run there.
+    if (list && !netns && on_private_link(description)) placement = Placement::namespaced;
     rack = parse_rack(description, placement);
+  } catch (const MissingFile& failure) {
+    std::fprintf(stderr, "varnode-sim: %s\n", failure.what());
+    return 66;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "varnode-sim: %s\n", failure.what());
     return 64;
   }
   if (list) {
     print_rack(rack);
+    if (placement == Placement::namespaced && !netns) std::printf("(these addresses need --netns)\n");
     return 0;
   }
 

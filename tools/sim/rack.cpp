@@ -1,6 +1,8 @@
 #include "rack.hpp"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <set>
@@ -9,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kinds.hpp"
+#include "schema.hpp"
 
 namespace varnode::sim {
 namespace {
@@ -69,7 +72,14 @@ std::unique_ptr<Module> module_from(const json& entry, std::size_t index, Placem
     for (const json& item : entry.at("status")) common.status.push_back(status_item(item));
   }
   if (entry.contains("faults")) {
-    for (const json& fault : entry.at("faults")) common.faults.push_back(FaultRule::from_json(fault));
+    const json& faults = entry.at("faults");
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+      try {
+        common.faults.push_back(FaultRule::from_json(with_command_codes(faults.at(i), common.kind)));
+      } catch (const std::exception& failure) {
+        throw std::invalid_argument("faults[" + std::to_string(i) + "]: " + failure.what());
+      }
+    }
   }
   return make_module(std::move(common), entry);
 }
@@ -145,6 +155,7 @@ std::unique_ptr<Module> make_module(Common common, const json& settings) {
 Rack parse_rack(const json& description, Placement placement) {
   Rack rack;
   if (!description.is_object()) throw std::invalid_argument("the rack description is a JSON object");
+  check_description(description);
   if (description.contains("client")) rack.client = parse_address(description.at("client").get<std::string>());
   rack.prefix = description.value("prefix", 24u);
   if (rack.prefix < 8 || rack.prefix > 30) throw std::invalid_argument("prefix: 8 to 30");
@@ -175,9 +186,20 @@ Rack parse_rack(const json& description, Placement placement) {
 
 json read_description(const std::string& path) {
   std::ifstream file(path);
-  if (!file) throw std::invalid_argument(path + ": cannot be read");
+  if (!file) throw MissingFile(path + ": " + std::strerror(errno));
   try {
     return json::parse(file, nullptr, true, true);
+  } catch (const json::parse_error& failure) {
+    // "[json.exception.parse_error.101] parse error at line 3, column 5: why"
+    // becomes "PATH:3:5: why", the way compilers point at a place.
+    const std::string what = failure.what();
+    const auto line = what.find("at line ");
+    const auto column = what.find(", column ");
+    const auto colon = what.find(": ", column == std::string::npos ? 0 : column);
+    if (line != std::string::npos && column != std::string::npos && colon != std::string::npos)
+      throw std::invalid_argument(path + ":" + what.substr(line + 8, column - line - 8) + ":" +
+                                  what.substr(column + 9, colon - column - 9) + ": " + what.substr(colon + 2));
+    throw std::invalid_argument(path + ": " + what);
   } catch (const json::exception& failure) {
     throw std::invalid_argument(path + ": " + failure.what());
   }

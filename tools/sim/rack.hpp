@@ -4,6 +4,7 @@
 // each kind.
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ struct Rack {
 
 // Throws std::invalid_argument naming the offending entry.
 Rack parse_rack(const nlohmann::json& description, Placement placement);
+// A description file that cannot be opened.
+struct MissingFile : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // A description read from a file (comments allowed), one module of each
 // kind, or the modules of KIND[@ADDRESS] words.
 nlohmann::json read_description(const std::string& path);

@@ -1,9 +1,11 @@
 // HX01 thermocouples and HX02 platinum/diode/PTC sensors: each channel is
 // told its temperature, and the module reports what its sensor would give.
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -16,10 +18,16 @@ namespace {
 
 constexpr double zero_celsius = 273.15;
 
+// Sensor names as the varnode tool spells them, in any case.
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 std::uint8_t thermocouple_code(const nlohmann::json& value) {
   if (value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() <= 14) return value.get<std::uint8_t>();
-  const std::string name = value.is_string() ? value.get<std::string>() : "";
-  static const std::string codes = "..BCDEGJKMNPRST";
+  const std::string name = lower(value.is_string() ? value.get<std::string>() : "");
+  static const std::string codes = "..bcdegjkmnprst";
   if (name == "none") return 0;
   if (name == "voltage") return 1;
   if (name.size() == 1 && name != "." && codes.find(name) != std::string::npos)
@@ -151,13 +159,20 @@ struct Configuration {
 
 std::uint8_t resistance_code(const nlohmann::json& value) {
   if (value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() <= 10) return value.get<std::uint8_t>();
-  const std::string name = value.is_string() ? value.get<std::string>() : "";
-  if (name == "none") return 0;
-  if (name == "voltage") return 1;
-  if (name == "platinum") return 2;
-  if (name == "diode1") return 3;
-  if (name == "diode2") return 4;
-  throw std::invalid_argument("sensor: a code 0-10, none, voltage, platinum, diode1 or diode2");
+  struct Named {
+    const char* name;
+    std::uint8_t code;
+  };
+  static constexpr Named names[] = {{"none", 0},         {"voltage", 1},      {"platinum", 2},     {"pt100", 2},
+                                    {"pt1000", 2},       {"diode1", 3},       {"diode2", 4},       {"ptc1000", 5},
+                                    {"ptc2000", 6},      {"ptc1000b", 7},     {"ptc2000b", 8},     {"ptc1000to180", 9},
+                                    {"ptc1000at100", 10}};
+  const std::string name = lower(value.is_string() ? value.get<std::string>() : "");
+  for (const Named& known : names) {
+    if (name == known.name) return known.code;
+  }
+  throw std::invalid_argument("sensor: a code 0-10, none, voltage, platinum (pt100), pt1000, diode1, diode2, "
+                              "ptc1000, ptc2000, ptc1000b, ptc2000b, ptc1000to180 or ptc1000at100");
 }
 
 class Resistance final : public Module {
@@ -172,6 +187,10 @@ class Resistance final : public Module {
     for_each_channel(settings, "channels", 4, [&](unsigned channel, const nlohmann::json& value) {
       Channel& c = power_on_[channel - 1];
       if (value.contains("sensor")) c.configuration.type = resistance_code(value.at("sensor"));
+      // "pt1000" is the platinum code with its own nominal resistance.
+      if (value.contains("sensor") && value.at("sensor").is_string() &&
+          lower(value.at("sensor").get<std::string>()) == "pt1000")
+        c.configuration.nominal = 1000;
       c.configuration.range = value.value("range", c.configuration.range);
       c.configuration.current = value.value("current", c.configuration.current);
       c.configuration.nominal = value.value("nominal", c.configuration.nominal);
