@@ -484,5 +484,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Input input(data, size);
   Call call(input);
   run(call);
+  fuzz::reset_wire();
   return 0;
 }

@@ -37,7 +37,8 @@ enum ReplyFlags : std::uint8_t {
   other_port = 4,      // from another port
 };
 
-// Forgets every queued reply and every record.
+// Forgets every queued reply and every record, releasing their memory; a
+// target calls it before and after each input.
 void reset_wire();
 void queue_reply(std::uint8_t flags, Bytes datagram);
 const std::vector<Sent>& sent();

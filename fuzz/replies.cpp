@@ -225,5 +225,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const api::Result code = api::result_code(e);
     FUZZ_CHECK(code != VARNODE_ERROR && code != VARNODE_PARAMETER && code != VARNODE_NOT_FOUND);
   }
+  fuzz::reset_wire();
   return 0;
 }

@@ -33,3 +33,5 @@ for preset in "${presets[@]}"; do
     ctest --preset "$preset" -j2
   fi
 done
+# The libFuzzer targets, briefly (about 30 s each).
+tools/fuzz.sh
