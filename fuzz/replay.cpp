@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 namespace {
 
 void run(const char* name, const unsigned char* data, std::size_t size) {
-  std::fprintf(stderr, "%s (%zu bytes)\n", name, size);
+  std::fprintf(stderr, "%s (%lu bytes)\n", name, static_cast<unsigned long>(size));
   // A copy of exactly `size` bytes, so that a read past the end is caught by
   // a sanitizer as it would be under libFuzzer.
   const std::vector<std::uint8_t> input(data, data + size);
@@ -39,6 +39,6 @@ int main(int argc, char** argv) {
   } else {
     for (const Seed* seed = seeds; seed->name != nullptr; ++seed, ++count) run(seed->name, seed->data, seed->size);
   }
-  std::printf("%zu inputs replayed\n", count);
+  std::printf("%lu inputs replayed\n", static_cast<unsigned long>(count));
   return count > 0 ? 0 : 1;
 }
