@@ -38,3 +38,5 @@ tools/soak.sh
 if [[ " ${presets[*]} " == *" dev "* ]]; then tools/python-test.sh build/dev; fi  # the Python package
 # The Debian packages: installed, used and purged again.
 tools/package-test.sh build/dev
+# The libFuzzer targets, briefly (about 30 s each).
+tools/fuzz.sh
