@@ -7,17 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build/dev}")
 
-missing=()
-for p in python3-numpy python3-pytest; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+tools/need-packages.sh python3-numpy python3-pytest
 
 # Debian's interpreter, the one its numpy and pytest belong to, even when
 # another python3 comes first on the PATH.

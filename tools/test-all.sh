@@ -7,17 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
           iproute2 binutils util-linux libcli11-dev nlohmann-json3-dev tshark help2man dpkg-dev file)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+tools/need-packages.sh "${packages[@]}"
 
 presets=("$@")
 ((${#presets[@]})) || presets=(dev asan tsan)

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs whichever of the named Debian packages are missing (apt-get, as
+# root or through sudo); does nothing when all are there.
+# Usage: tools/need-packages.sh PACKAGE...
+set -euo pipefail
+missing=()
+for p in "$@"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+((${#missing[@]})) || exit 0
+echo "installing: ${missing[*]}"
+sudo_cmd=""
+[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+$sudo_cmd apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
