@@ -70,7 +70,7 @@ def write_pcap(path, datagrams):
 
 FIELDS = ["frame.number", "dcp.direction", "dcp.command", "dcp.tid", "dcp.request_in", "dcp.reply_in",
           "dcp.serial", "dcp.chunk.offset", "dcp.hx01.sensor", "dcp.refusal", "dcp.hx02.sensor",
-          "dcp.counter.count", "dcp.malformed", "dcp.fault"]
+          "dcp.counter.count", "dcp.malformed", "dcp.fault", "dcp.identity.layout", "dcp.ip"]
 
 
 def decode(tshark, lua, capture):
@@ -258,14 +258,23 @@ def check_hostile(args, workdir, checks):
             data = header(code, len(data) - 8 if rng.random() < 0.8 else rng.randrange(65536),
                           rng.randrange(1 << 32)) + data[8:]
         noise.append(request(data) if rng.random() < 0.5 else reply(data))
-    write_pcap(capture, malformed + noise)
+    # A well-formed identity in the legacy numbering (highest tag 21): the
+    # module's address is tag 17 there, not 18.
+    def element(tag, value):
+        return bytes([tag, len(value)]) + value
+    legacy = (element(1, b"a") + element(2, b"b") + element(3, b"c") + element(4, struct.pack(">I", 777)) +
+              element(16, bytes(6)) + element(17, bytes([10, 0, 0, 5])) + element(21, b"name"))
+    write_pcap(capture, malformed + noise + [reply(header(0x0006, len(legacy), 13) + legacy)])
 
     status, text = verbose(args.tshark, args.lua, capture)
     checks.equal("tshark exit status on hostile input", status, 0)
     for marker in ["Lua Error", "Lua: Error", "Dissector fault", "attempt to", "stack traceback"]:
         checks.true("%r in the decoded hostile capture" % marker, marker not in text)
     rows, _ = decode(args.tshark, args.lua, capture)
-    checks.equal("every hostile frame decoded", len(rows), len(malformed) + len(noise))
+    checks.equal("every hostile frame decoded", len(rows), len(malformed) + len(noise) + 1)
+    last = rows[len(malformed) + len(noise) + 1]
+    checks.equal("legacy identity", (last["dcp.identity.layout"], last["dcp.serial"], last["dcp.ip"],
+                                     last["dcp.malformed"]), ("legacy", "777", "10.0.0.5", ""))
     for number in range(1, len(malformed) + 1):
         checks.true("malformed frame %d is not marked malformed: %r" % (number, rows[number]),
                     rows[number]["dcp.malformed"] != "")

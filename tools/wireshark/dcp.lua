@@ -82,12 +82,11 @@ local identity_extended = {
   [18] = "ip_address", [19] = "address_19", [20] = "address_20", [21] = "text_21", [22] = "text_22",
   [23] = "flag_23", [24] = "text_24", [25] = "text_25",
 }
-local identity_legacy = {
-  [1] = "text_1", [2] = "text_2", [3] = "text_3", [4] = "serial_number", [5] = "text_5", [6] = "text_6",
-  [7] = "text_7", [8] = "number_8", [9] = "number_9", [10] = "text_10", [11] = "date_11", [12] = "date_12",
-  [13] = "date_13", [14] = "number_14", [15] = "number_15", [16] = "mac_address", [17] = "ip_address",
-  [18] = "address_19", [19] = "address_20", [20] = "text_21", [21] = "text_22",
-}
+-- The legacy numbering has no number_16, flag_23, text_24 or text_25, and
+-- numbers mac_address to text_22 one lower.
+local identity_legacy = {}
+for tag = 1, 15 do identity_legacy[tag] = identity_extended[tag] end
+for tag = 17, 22 do identity_legacy[tag - 1] = identity_extended[tag] end
 
 local f = {
   code = ProtoField.uint16("dcp.code", "Code", base.HEX),
