@@ -1,14 +1,17 @@
 // What the exchange adds to the wire: `reset` through the library next to a
 // bare UDP request/response on the same responder, in the same run.
 //
-// Single thread: round trips interleaved call by call (so both see the same
-// load), reported as p50/p90/p99 and CPU per call. Threaded: aggregate calls
-// per second of T threads against M modules, library and bare in turn.
+//   bench_roundtrip [round trips, 5000] [seconds per threaded run, 0.5] [pairs, 15]
+//
+// Single thread: round trips through the library and the bare client in turn
+// (so both see the same load), reported as p50/p90/p99 and CPU per call.
+// Threaded: aggregate calls per second of 16 threads against 16 and against
+// 1,000 modules, in pairs of short runs, and the sockets the pool grew to.
 //
 // The program moves itself into a private network namespace, where every
 // 127.0.0.0/8 address is local: the modules are 127.58.x.y, answered by
-// responder threads on one port that reply from the address each request was
-// sent to. Needs root (or an unprivileged user namespace).
+// responder threads sharing one socket that reply from the address each
+// request was sent to. Needs root (or an unprivileged user namespace).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -62,13 +65,15 @@ double thread_cpu_us() {
 }
 
 // Acknowledges every DCP request with code 1 and its transaction id, from
-// the address it was sent to. Several responders share the port.
+// the address it was sent to. The responder threads share one socket, so
+// whichever is free takes the next request: with a socket each, the kernel
+// would pick the responder by a hash of the client's port, and the two
+// clients could land on responders that run on different cores, which on a
+// quiet machine alone changes a round trip by tens of microseconds.
 void respond(int fd, const std::atomic<bool>& stop) {
   std::uint8_t data[1500];
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
   while (!stop) {
-    pollfd wait{fd, POLLIN, 0};
-    if (poll(&wait, 1, 20) != 1) continue;
     sockaddr_in source{};
     iovec in{data, sizeof data};
     msghdr message{};
@@ -78,7 +83,9 @@ void respond(int fd, const std::atomic<bool>& stop) {
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    const ssize_t n = recvmsg(fd, &message, MSG_DONTWAIT);
+    // Blocking, so that one waiting responder is woken per request; the
+    // socket's receive time-out lets it see `stop`.
+    const ssize_t n = recvmsg(fd, &message, 0);
     if (n < 8) continue;
     in_pktinfo destination{};
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
@@ -108,9 +115,12 @@ void respond(int fd, const std::atomic<bool>& stop) {
 int responder_socket() {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   const int on = 1;
+  const timeval tick{0, 20000};
+  const int buffer = 4 << 20;
   const sockaddr_in any = socket_address(INADDR_ANY, dcp_port);
-  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
-      setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+  if (fd < 0 || setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer) != 0 ||
       bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
     std::perror("responder");
     std::exit(1);
@@ -181,24 +191,24 @@ Single single_thread(int rounds) {
   std::vector<double> library, bare;
   double library_cpu = 0, bare_cpu = 0;
   BareClient client;
+  const auto timed = [](std::vector<double>& times, double& cpu_total, auto&& call) {
+    const double cpu = thread_cpu_us();
+    const auto start = Clock::now();
+    if (!call()) {
+      std::fprintf(stderr, "a request failed\n");
+      std::exit(1);
+    }
+    times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    cpu_total += thread_cpu_us() - cpu;
+  };
   for (int i = 0; i < rounds; ++i) {
-    double cpu = thread_cpu_us();
-    auto start = Clock::now();
-    if (reset(first_module) != 0) {
-      std::fprintf(stderr, "reset failed\n");
-      std::exit(1);
+    // Who goes first alternates, so that neither always follows the other.
+    for (const bool through_library : {i % 2 == 0, i % 2 != 0}) {
+      if (through_library)
+        timed(library, library_cpu, [] { return reset(first_module) == 0; });
+      else
+        timed(bare, bare_cpu, [&] { return client.reset(first_module); });
     }
-    library.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    library_cpu += thread_cpu_us() - cpu;
-
-    cpu = thread_cpu_us();
-    start = Clock::now();
-    if (!client.reset(first_module)) {
-      std::fprintf(stderr, "bare request failed\n");
-      std::exit(1);
-    }
-    bare.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    bare_cpu += thread_cpu_us() - cpu;
   }
   return {percentiles(library), percentiles(bare), library_cpu / rounds, bare_cpu / rounds};
 }
@@ -236,58 +246,96 @@ double throughput(bool through_library, int threads, int modules, double seconds
   return static_cast<double>(calls) / elapsed;
 }
 
+// Sockets the process holds: the library's pool is the only thing that
+// adds any once the responder and the bare clients are gone.
+int open_sockets() {
+  int count = 0;
+  for (int fd = 0; fd < 4096; ++fd) {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) ++count;
+  }
+  return count;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// Library and bare client in alternating short runs, the order swapped
+// every pair. One run's calls/s swings by 15 % either way on a shared
+// machine, so a handful of runs cannot resolve a 10 % gap; the ratio reported
+// is the median of the pairs' ratios, each pair having seen the same load.
+struct Paired {
+  double bare, library, ratio, low, high;  // low, high: quartiles of the ratios
+};
+
+Paired paired(int threads, int modules, int pairs, double seconds) {
+  std::vector<double> bare, library, ratios;
+  for (int p = 0; p < pairs; ++p) {
+    const bool library_first = p % 2 == 0;
+    double b = 0, l = 0;
+    for (const bool through_library : {library_first, !library_first})
+      (through_library ? l : b) = throughput(through_library, threads, modules, seconds);
+    bare.push_back(b);
+    library.push_back(l);
+    ratios.push_back(l / b);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  const auto quartile = [&](std::size_t q) { return ratios[q * (ratios.size() - 1) / 4]; };
+  return {median(bare), median(library), median(ratios), quartile(1), quartile(3)};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 5000;
-  const double seconds = argc > 2 ? std::atof(argv[2]) : 2.0;
+  const double seconds = argc > 2 ? std::atof(argv[2]) : 0.5;
+  const int pairs = argc > 3 ? std::atoi(argv[3]) : 15;
+  if (rounds < 1 || seconds <= 0 || pairs < 1) {
+    std::fprintf(stderr, "usage: bench_roundtrip [round trips] [seconds per threaded run] [pairs of runs]\n");
+    return 2;
+  }
   if (unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up") != 0) {
     std::printf("skipped: cannot make a private network namespace (needs root and iproute2)\n");
     return 0;
   }
   std::atomic<bool> stop{false};
   std::vector<std::thread> responders;
-  std::vector<int> sockets;
-  for (int i = 0; i < 2; ++i) {
-    sockets.push_back(responder_socket());
-    responders.emplace_back(respond, sockets.back(), std::cref(stop));
-  }
+  const int responder = responder_socket();
+  for (int i = 0; i < 2; ++i) responders.emplace_back(respond, responder, std::cref(stop));
+  const int sockets_before = open_sockets();
 
   // Warm up both paths (pool, registry, caches) before anything is counted.
   single_thread(200);
   const Single s = single_thread(rounds);
   // Register the 1,000 addresses first, as a long-running poller would have.
   for (std::uint32_t m = 0; m < 1000; ++m) reset(first_module + m);
-  // Short runs in alternating order, medians reported: a busy machine's load
-  // comes and goes within seconds.
-  std::vector<double> lib_16, bare_16, lib_1000, bare_1000;
-  for (int round = 0; seconds > 0 && round < 3; ++round) {
-    const bool library_first = round % 2 == 0;
-    for (const bool library : {library_first, !library_first}) {
-      (library ? lib_16 : bare_16).push_back(throughput(library, 16, 16, seconds));
-      (library ? lib_1000 : bare_1000).push_back(throughput(library, 16, 1000, seconds));
-    }
-  }
-  const auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-  };
+  const Paired few = paired(16, 16, pairs, seconds);
+  const Paired many = paired(16, 1000, pairs, seconds);
+  const int pool = open_sockets() - sockets_before;
   stop = true;
   for (std::thread& r : responders) r.join();
-  for (const int fd : sockets) close(fd);
+  close(responder);
 
-  std::printf("reset round trips: %d single-thread (interleaved); threaded: median of 3 runs of %.1f s each;\n"
-              "2 responder threads; load average %s",
-              rounds, seconds, load_average().c_str());
-  std::printf("%-34s %12s %12s %8s\n", "", "bare UDP", "library", "ratio");
+  std::printf("reset round trips: %d single-thread, library and bare in turn; threaded: %d pairs of\n"
+              "%.1f s runs, median calls/s and median of the pairs' ratios [quartiles]; 2 responder threads;\n"
+              "load average %s",
+              rounds, pairs, seconds, load_average().c_str());
+  std::printf("%-36s %10s %10s %6s\n", "", "bare UDP", "library", "ratio");
   const auto row = [](const char* name, double bare, double library) {
-    std::printf("%-34s %12.1f %12.1f %8.2f\n", name, bare, library, library / bare);
+    std::printf("%-36s %10.1f %10.1f %6.2f\n", name, bare, library, library / bare);
   };
   row("round trip p50 (us)", s.bare.p50, s.library.p50);
   row("round trip p90 (us)", s.bare.p90, s.library.p90);
   row("round trip p99 (us)", s.bare.p99, s.library.p99);
   row("CPU per call (us)", s.bare_cpu_us, s.library_cpu_us);
-  row("16 threads x 16 modules (calls/s)", median(bare_16), median(lib_16));
-  row("16 threads x 1000 modules (calls/s)", median(bare_1000), median(lib_1000));
+  const auto threaded = [](const char* name, const Paired& p) {
+    std::printf("%-36s %10.0f %10.0f %6.2f [%.2f-%.2f]\n", name, p.bare, p.library, p.ratio, p.low, p.high);
+  };
+  threaded("16 threads x 16 modules (calls/s)", few);
+  threaded("16 threads x 1000 modules (calls/s)", many);
+  std::printf("library pool sockets after the threaded runs: %d (peak concurrent calls: 16)\n", pool);
   return 0;
 }
