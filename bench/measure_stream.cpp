@@ -18,6 +18,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -227,11 +229,13 @@ long receive_buffer_drops() {
   return drops;
 }
 
-bool measure(const std::string& peer, Receiver receiver, const Case& c) {
+// One measurement in processes of its own; the receiver's CPU seconds, or a
+// negative number when it failed.
+double measure(const std::string& peer, Receiver receiver, const Case& c) {
   const long drops_before = receive_buffer_drops();
   std::fflush(stdout);
   int ready[2];
-  if (pipe(ready) != 0) return false;
+  if (pipe(ready) != 0) return -1;
   const pid_t sender = fork();
   if (sender == 0) {
     close(ready[0]);
@@ -248,15 +252,25 @@ bool measure(const std::string& peer, Receiver receiver, const Case& c) {
   }
   int sent = 1;
   int received = 1;
+  rusage usage{};
   waitpid(sender, &sent, 0);
-  if (receiving > 0) waitpid(receiving, &received, 0);
+  if (receiving > 0) wait4(receiving, &received, 0, &usage);
   std::printf("         datagrams dropped by the receive buffer: %ld\n", receive_buffer_drops() - drops_before);
-  return listening && sent == 0 && received == 0;
+  if (!listening || sent != 0 || received != 0) return -1;
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // The largest case runs in this many pairs: one run's CPU time moves by
+  // 10 % either way on a shared machine.
+  const int pairs = argc > 1 ? std::atoi(argv[1]) : 5;
+  if (pairs < 1) {
+    std::fprintf(stderr, "usage: measure_stream [pairs of runs of the largest case]\n");
+    return 2;
+  }
   if (geteuid() != 0 || std::system("command -v ip >/dev/null 2>&1") != 0) {
     std::printf("skipped: needs root and iproute2 to make a private network\n");
     return 0;
@@ -278,8 +292,23 @@ int main() {
   if (linked) {
     std::printf("paced sender: %.0f MB/s in %zu-byte chunks; receive buffer %d bytes\n", bytes_per_second / 1e6,
                 piece, receive_buffer);
-    for (const Case c : {Case{2, 10'000}, Case{8, 100'000}, Case{8, 1'000'000}})
-      for (const Receiver receiver : {Receiver::library, Receiver::bare}) all = measure(peer, receiver, c) && all;
+    for (const Case c : {Case{2, 10'000}, Case{8, 100'000}, Case{8, 1'000'000}}) {
+      const int runs = c.samples == 1'000'000 ? pairs : 1;
+      std::vector<double> ratios;
+      for (int p = 0; p < runs; ++p) {
+        double cpu[2] = {0, 0};
+        for (const Receiver receiver : p % 2 == 0 ? std::array{Receiver::library, Receiver::bare}
+                                                  : std::array{Receiver::bare, Receiver::library}) {
+          cpu[static_cast<int>(receiver)] = measure(peer, receiver, c);
+          all = cpu[static_cast<int>(receiver)] >= 0 && all;
+        }
+        if (cpu[0] > 0 && cpu[1] > 0) ratios.push_back(cpu[0] / cpu[1]);
+      }
+      std::sort(ratios.begin(), ratios.end());
+      if (!ratios.empty())
+        std::printf("%u x %u: CPU library/bare, median of %zu pairs %.2f [%.2f-%.2f]\n", c.channels, c.samples,
+                    ratios.size(), ratios[ratios.size() / 2], ratios.front(), ratios.back());
+    }
   } else {
     std::printf("could not link the peer namespace\n");
   }
