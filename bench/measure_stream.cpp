@@ -1,7 +1,10 @@
 // Streamed measurements from a paced local sender (about 10 MB/s in
-// 1,400-byte chunks), taken once through ra01_measure and once through a bare
-// receive loop on a socket with the same 64 KiB receive buffer. Each run is a
-// process of its own, so that its CPU time and peak memory are its own.
+// 1,400-byte chunks), taken through ra01_measure and through a bare receive
+// loop on a socket with the same 64 KiB receive buffer; the largest case in
+// several pairs of runs. Each run is a process of its own, so that its CPU
+// time and peak memory are its own.
+//
+//   measure_stream [pairs of runs of the largest case, 5]
 //
 // The program moves itself into a private network namespace and reaches the
 // sender in a peer namespace over a veth pair (198.18.0.0/24): the library
