@@ -55,6 +55,8 @@ bool usable_unicast(IP::Address address) {
 
 const char* kind_name(Kind kind) { return names[index_of(kind)]; }
 
+std::uint16_t family_code(Kind kind) { return families[index_of(kind)]; }
+
 std::optional<Kind> kind_from_name(const std::string& name) {
   for (Kind kind : all_kinds) {
     if (name == kind_name(kind)) return kind;
@@ -90,7 +92,7 @@ bool accepted_frequency(std::uint16_t hertz) {
   return false;
 }
 
-std::uint16_t Module::family() const { return families[index_of(common_.kind)]; }
+std::uint16_t Module::family() const { return family_code(common_.kind); }
 
 void Module::power_on(Time now) {
   powered_ = now;

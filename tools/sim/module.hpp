@@ -23,6 +23,8 @@ enum class Kind { KL01, KL02, KS01, KS02, QU01, RA01, RE01, WE01, HX01, HX02 };
 inline constexpr Kind all_kinds[] = {Kind::KL01, Kind::KL02, Kind::KS01, Kind::KS02, Kind::QU01,
                                      Kind::RA01, Kind::RE01, Kind::WE01, Kind::HX01, Kind::HX02};
 const char* kind_name(Kind kind);
+// The high byte of the kind's command codes.
+std::uint16_t family_code(Kind kind);
 std::optional<Kind> kind_from_name(const std::string& name);
 
 struct Endpoint {

@@ -174,20 +174,19 @@ struct Named {
 };
 struct Family {
   Kind kind;
-  std::uint8_t high;
   std::initializer_list<Named> commands;
 };
 const Family families[] = {
-    {Kind::KL01, 0x03, {{"direction", 0x00}, {"read", 0x01}, {"write", 0x02}}},
-    {Kind::KL02, 0x0B, {{"direction", 0x00}, {"read", 0x01}, {"write", 0x02}}},
-    {Kind::KS01, 0x01, {{"write", 0x00}, {"measure", 0x01}}},
-    {Kind::KS02, 0x0A, {{"write", 0x00}}},
-    {Kind::QU01, 0x07, {{"disable", 0x00}, {"enable", 0x01}, {"read", 0x02}, {"clear", 0x04}, {"mode", 0x05}}},
-    {Kind::RA01, 0x04, {{"measure", 0x00}, {"stop", 0x04}, {"frequency", 0x08}}},
-    {Kind::RE01, 0x09, {{"measure", 0x00}, {"stop", 0x04}, {"frequency", 0x08}}},
-    {Kind::WE01, 0x08, {{"set", 0x00}}},
-    {Kind::HX01, 0x06, {{"measure", 0x00}, {"frequency", 0x08}, {"sensor", 0x09}}},
-    {Kind::HX02, 0x02, {{"measure", 0x00}, {"frequency", 0x08}, {"sensor", 0x09}}},
+    {Kind::KL01, {{"direction", 0x00}, {"read", 0x01}, {"write", 0x02}}},
+    {Kind::KL02, {{"direction", 0x00}, {"read", 0x01}, {"write", 0x02}}},
+    {Kind::KS01, {{"write", 0x00}, {"measure", 0x01}}},
+    {Kind::KS02, {{"write", 0x00}}},
+    {Kind::QU01, {{"disable", 0x00}, {"enable", 0x01}, {"read", 0x02}, {"clear", 0x04}, {"mode", 0x05}}},
+    {Kind::RA01, {{"measure", 0x00}, {"stop", 0x04}, {"frequency", 0x08}}},
+    {Kind::RE01, {{"measure", 0x00}, {"stop", 0x04}, {"frequency", 0x08}}},
+    {Kind::WE01, {{"set", 0x00}}},
+    {Kind::HX01, {{"measure", 0x00}, {"frequency", 0x08}, {"sensor", 0x09}}},
+    {Kind::HX02, {{"measure", 0x00}, {"frequency", 0x08}, {"sensor", 0x09}}},
 };
 // Device management, the same for every kind.
 constexpr Named management[] = {{"reset", 3}, {"info", 5}, {"status", 7}, {"configure", 9}, {"burn", 10}};
@@ -209,7 +208,7 @@ std::optional<std::uint16_t> command_by_name(Kind kind, const std::string& name)
   for (const Family& family : families) {
     if (family.kind != kind) continue;
     for (const Named& c : family.commands) {
-      if (name == c.name) return static_cast<std::uint16_t>(family.high << 8 | c.low);
+      if (name == c.name) return static_cast<std::uint16_t>(family_code(family.kind) << 8 | c.low);
     }
   }
   return std::nullopt;

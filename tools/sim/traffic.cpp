@@ -1,33 +1,23 @@
 #include "traffic.hpp"
 
 #include <array>
-#include <bit>
 #include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 
+#include "rack.hpp"
+
 namespace varnode::sim {
 namespace {
 
-// Read on their own here, from the bytes: the trace must show what was on
-// the wire even when the codec would refuse it.
-std::uint32_t u16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) << 8 | b[at + 1];
-}
-std::uint32_t u32(std::span<const std::uint8_t> b, std::size_t at) {
-  return u16(b, at) << 16 | u16(b, at + 2);
-}
-float f32(std::span<const std::uint8_t> b, std::size_t at) { return std::bit_cast<float>(u32(b, at)); }
+std::uint32_t u16(std::span<const std::uint8_t> b, std::size_t at) { return wire::get_u16(b.data() + at); }
+std::uint32_t u32(std::span<const std::uint8_t> b, std::size_t at) { return wire::get_u32(b.data() + at); }
+float f32(std::span<const std::uint8_t> b, std::size_t at) { return wire::get_f32(b.data() + at); }
 
 std::string text(const char* format, auto... values) {
   char line[160];
   std::snprintf(line, sizeof line, format, values...);
   return line;
-}
-
-std::string address(IP::Address a) {
-  const auto& b = a.bytes();
-  return text("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
 }
 
 std::string channels(std::uint8_t mask) {
@@ -41,19 +31,9 @@ std::string channels(std::uint8_t mask) {
 }
 
 const char* family_name(std::uint32_t high) {
-  switch (high) {
-    case 0x01: return "KS01";
-    case 0x02: return "HX02";
-    case 0x03: return "KL01";
-    case 0x04: return "RA01";
-    case 0x06: return "HX01";
-    case 0x07: return "QU01";
-    case 0x08: return "WE01";
-    case 0x09: return "RE01";
-    case 0x0A: return "KS02";
-    case 0x0B: return "KL02";
-    default: return nullptr;
-  }
+  for (const Kind kind : all_kinds)
+    if (family_code(kind) == high) return kind_name(kind);
+  return nullptr;
 }
 
 // The operation's name within its family, for requests and for replies.
@@ -133,8 +113,6 @@ const char* operation(std::uint32_t code, bool request) {
 std::string name(std::uint32_t code, bool request) {
   const char* family = family_name(code >> 8);
   const char* op = operation(code, request);
-  // The general acknowledgement answers every family.
-  if (!request && code == 1) return "acknowledged";
   if (op == nullptr) return text("code 0x%04X", code);
   return family != nullptr ? std::string(family) + " " + op : op;
 }
@@ -150,7 +128,7 @@ std::string identity_summary(std::span<const std::uint8_t> p) {
     const std::size_t length = p[at + 1];
     if (p[at] == 4 && length == 4) out += text(" serial %" PRIu32, u32(p, at + 2));
     if (p[at] == ip_tag && length == 4)
-      out += " at " + address(IP::Address(std::array{p[at + 2], p[at + 3], p[at + 4], p[at + 5]}));
+      out += " at " + format_address(IP::Address(std::array{p[at + 2], p[at + 3], p[at + 4], p[at + 5]}));
   }
   return highest == 21 ? out + " (legacy tags)" : out;
 }
@@ -258,8 +236,8 @@ Tracer::Tracer(std::FILE* out) : out_(out), start_(std::chrono::steady_clock::no
 
 void Tracer::write(const Hop& hop, std::span<const std::uint8_t> datagram, bool incoming) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  const std::string from = address(hop.from) + (incoming ? text(":%u", hop.from_port) : "");
-  const std::string to = address(hop.to) + (incoming ? "" : text(":%u", hop.to_port));
+  const std::string from = format_address(hop.from) + (incoming ? text(":%u", hop.from_port) : "");
+  const std::string to = format_address(hop.to) + (incoming ? "" : text(":%u", hop.to_port));
   std::fprintf(out_, "%10.6f %s %s > %s  %s\n", seconds, incoming ? "in " : "out", from.c_str(), to.c_str(),
                summarise(datagram, incoming).c_str());
   std::fflush(out_);
