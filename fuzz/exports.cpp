@@ -132,6 +132,28 @@ void flags_call(Call& call, Flags f, std::initializer_list<std::uint8_t> codes) 
   check_code(f(address, channels.data(), count, as_bools(values), value_count), codes);
 }
 
+template <class T>
+std::vector<T> values_of(Call& call, std::size_t count, T (*pick)(Call&)) {
+  std::vector<T> out(count + 1);
+  for (std::size_t i = 0; i < count; ++i) out[i] = pick(call);
+  return out;
+}
+
+// A value per channel: the channels, then their values, then a value count
+// near theirs.
+template <class T>
+void values_call(Call& call, std::uint8_t (*f)(uint32_t, const uint8_t*, uint8_t, const T*, uint8_t),
+                 std::size_t most, T (*pick)(Call&)) {
+  const std::uint32_t address = call.address();
+  auto channels = call.channels(most);
+  const auto count = static_cast<std::uint8_t>(channels.size());
+  channels.push_back(0);
+  const auto values = values_of<T>(call, count, pick);
+  const std::uint8_t value_count = call.count_near(count);
+  call.replies();
+  check_code(f(address, channels.data(), count, values.data(), value_count), plain);
+}
+
 template <class T, class Read>
 void read_call(Call& call, Read f, std::size_t most, std::initializer_list<std::uint8_t> codes) {
   const std::uint32_t address = call.address();
@@ -169,14 +191,11 @@ void mask_call(Call& call, std::uint8_t (*f)(uint32_t, const uint8_t*, uint8_t))
   check_code(f(address, channels.data(), count), plain);
 }
 
-template <class T>
-std::vector<T> values_of(Call& call, std::size_t count, T (*pick)(Call&)) {
-  std::vector<T> out(count + 1);
-  for (std::size_t i = 0; i < count; ++i) out[i] = pick(call);
-  return out;
-}
-
 float any_float(Call& call) { return call.f32(); }
+template <unsigned N>
+std::uint8_t below(Call& call) {
+  return static_cast<std::uint8_t>(call.u8() % N);
+}
 float range_choice(Call& call) {
   static const float choices[] = {0.5f, 1.0f, 2.5f, 5.0f, std::numeric_limits<float>::quiet_NaN(), 3.0f};
   const std::uint8_t pick = call.u8();
@@ -381,17 +400,7 @@ void run(Call& call) {
     case 19: mask_call(call, qu01_enable); break;
     case 20: mask_call(call, qu01_disable); break;
     case 21: mask_call(call, qu01_clear); break;
-    case 22: {
-      const std::uint32_t address = call.address();
-      auto channels = call.channels(4);
-      const auto count = static_cast<std::uint8_t>(channels.size());
-      channels.push_back(0);
-      const auto modes = values_of<std::uint8_t>(call, count, [](Call& c) { return static_cast<std::uint8_t>(c.u8() % 5); });
-      const std::uint8_t mode_count = call.count_near(count);
-      call.replies();
-      check_code(qu01_set_mode(address, channels.data(), count, modes.data(), mode_count), plain);
-      break;
-    }
+    case 22: values_call<std::uint8_t>(call, qu01_set_mode, 4, below<5>); break;
     case 23: {
       const std::uint32_t address = call.address();
       auto channels = call.channels(4);
@@ -433,28 +442,8 @@ void run(Call& call) {
     }
     case 28: measure_call(call, true); break;
     case 29: measure_call(call, false); break;
-    case 30: {
-      const std::uint32_t address = call.address();
-      auto channels = call.channels(8);
-      const auto count = static_cast<std::uint8_t>(channels.size());
-      channels.push_back(0);
-      const auto values = values_of<float>(call, count, any_float);
-      const std::uint8_t value_count = call.count_near(count);
-      call.replies();
-      check_code(we01_control(address, channels.data(), count, values.data(), value_count), plain);
-      break;
-    }
-    case 31: {
-      const std::uint32_t address = call.address();
-      auto channels = call.channels(8);
-      const auto count = static_cast<std::uint8_t>(channels.size());
-      channels.push_back(0);
-      const auto sensors = values_of<std::uint8_t>(call, count, [](Call& c) { return static_cast<std::uint8_t>(c.u8() % 16); });
-      const std::uint8_t sensor_count = call.count_near(count);
-      call.replies();
-      check_code(hx01_set_sensor(address, channels.data(), count, sensors.data(), sensor_count), plain);
-      break;
-    }
+    case 30: values_call<float>(call, we01_control, 8, any_float); break;
+    case 31: values_call<std::uint8_t>(call, hx01_set_sensor, 8, below<16>); break;
     case 33: read_call<float>(call, static_cast<FloatRead>(hx01_measure), 8, refusable); break;
     case 34: {
       const std::uint32_t address = call.address();

@@ -1,10 +1,8 @@
 // The command-line tool and the library against a virtual rack in a
 // private network namespace: every subcommand once, JSON read back, and
 // misbehaving modules giving their documented result codes.
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 #include <sstream>
 #include <string>
 
+#include "sim_process.hpp"
 #include "varnode/varnode.h"
 
 namespace {
@@ -63,40 +62,14 @@ json tool_json(const std::string& arguments, int status = 0) {
 class Rack : public testing::Environment {
  public:
   void SetUp() override {
-    name_ = "vn-it-" + std::to_string(::getpid());
-    int pipe[2];
-    ASSERT_EQ(::pipe(pipe), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(pipe[1], STDOUT_FILENO);
-      ::close(pipe[0]);
-      ::execl(VARNODE_SIM_PATH, "varnode-sim", "--netns", "--name", name_.c_str(), "--config", RACK_PATH,
-              static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(pipe[1]);
-    FILE* out = ::fdopen(pipe[0], "r");
-    char line[512];
-    bool ready = false;
-    while (!ready && std::fgets(line, sizeof line, out) != nullptr) ready = std::string(line).rfind("ready", 0) == 0;
-    ASSERT_TRUE(ready) << "the simulator did not start";
-    const int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_TRUE(fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0);
-    ::close(fd);
-    output_ = out;  // kept open so the simulator never writes into a closed pipe
+    ASSERT_TRUE(sim_.start(VARNODE_SIM_PATH, "vn-it-" + std::to_string(::getpid()), RACK_PATH))
+        << "the simulator did not start";
+    ASSERT_TRUE(sim_.join_client());
   }
-  void TearDown() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (output_ != nullptr) std::fclose(output_);
-  }
+  void TearDown() override { sim_.stop(); }
 
  private:
-  std::string name_;
-  pid_t pid_ = -1;
-  FILE* output_ = nullptr;
+  SimProcess sim_;
 };
 
 constexpr std::uint32_t at(std::uint32_t last) { return 0xC6120000u | last; }  // 198.18.0.x
@@ -177,6 +150,7 @@ TEST(Tool, Counter) {
   EXPECT_EQ(read["counts"]["2"], 0);
   EXPECT_GT(read["reference"].get<std::int64_t>(), 0);
   EXPECT_EQ(tool_json("qu01 disable 198.18.0.15 1")["result"], "success");
+  EXPECT_EQ(tool_json("qu01 read 198.18.0.15")["counts"].size(), 4u);
 }
 
 TEST(Tool, AnalogInputsStream) {
@@ -314,7 +288,6 @@ TEST(Messages, NameTheCause) {
     EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out;
     EXPECT_NE(run.out.find(c.message + "\n"), std::string::npos) << c.arguments << "\n" << run.out;
   }
-  EXPECT_EQ(tool_json("qu01 read 198.18.0.15")["counts"].size(), 4u);
   std::system(("rm -rf " + folder).c_str());
 }
 

@@ -6,11 +6,7 @@
 //
 // Prints one line per run and exits 0 only when every run found the whole
 // rack and the last module; 77 when the machine cannot make the namespaces.
-#include <fcntl.h>
-#include <sched.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim_process.hpp"
 #include "varnode/varnode.h"
 
 namespace {
@@ -67,35 +64,18 @@ int main(int argc, char** argv) {
   // program and a client that wait behind busy compilers would measure the
   // machine's load rather than the library. The simulator inherits this.
   ::setpriority(PRIO_PROCESS, 0, -10);
-  int pipe[2];
-  if (::pipe(pipe) != 0) return 1;
-  const pid_t sim = ::fork();
-  if (sim == 0) {
-    ::dup2(pipe[1], STDOUT_FILENO);
-    ::close(pipe[0]);
-    ::execl(VARNODE_SIM_PATH, "varnode-sim", "--netns", "--name", name.c_str(), "--config", description.c_str(),
-            static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ::close(pipe[1]);
-  FILE* out = ::fdopen(pipe[0], "r");
-  char line[1024];
-  bool ready = false;
+  SimProcess sim;
   const auto started = std::chrono::steady_clock::now();
-  while (!ready && std::fgets(line, sizeof line, out) != nullptr) ready = std::string(line).rfind("ready", 0) == 0;
+  const bool ready = sim.start(VARNODE_SIM_PATH, name, description);
   std::remove(description.c_str());
   if (!ready) {
     // 69: the machine cannot make the namespaces; anything else is a fault.
-    int status = 0;
-    ::waitpid(sim, &status, 0);
-    const bool unavailable = WIFEXITED(status) && WEXITSTATUS(status) == 69;
+    const bool unavailable = sim.exit_status() == 69;
     std::printf("%s: the simulator did not start\n", unavailable ? "SKIPPED" : "FAILED");
     return unavailable ? 77 : 1;
   }
   std::printf("rack of %u modules ready after %.0f ms\n", modules, milliseconds_since(started));
-  const int fd = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) return 1;
-  ::close(fd);
+  if (!sim.join_client()) return 1;
 
   unsigned whole = 0, located = 0;
   double slowest = 0;
@@ -119,8 +99,6 @@ int main(int argc, char** argv) {
   std::printf("%u modules: whole in %u of %u runs, last module located in %u of %u, slowest serial mode %.1f ms\n",
               modules, whole, runs, located, runs, slowest);
 
-  ::kill(sim, SIGTERM);
-  ::waitpid(sim, nullptr, 0);
-  std::fclose(out);
+  sim.stop();
   return whole == runs && located == runs ? 0 : 1;
 }

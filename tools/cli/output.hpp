@@ -51,8 +51,8 @@ std::string format_number(double value, int precision = 6);
 // A module's single-precision value as the shortest text that reads back to
 // the same float: 100.00015, not 100.00015258789063.
 std::string format_float(float value);
-// The same for JSON: the double nearest that text, which nlohmann prints
-// back as the short form. Null for NaN and infinities.
+// The same for JSON: the float's exact value as a double, which
+// print_json writes as that short text. Null for NaN and infinities.
 nlohmann::json json_float(float value);
 // Kelvin to a JSON value: a number, or null for an infinite reading.
 nlohmann::json kelvin_json(float kelvin);

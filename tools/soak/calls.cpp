@@ -529,7 +529,8 @@ bool agreed(T& result, F read) {
 }  // namespace
 
 bool prepare_rack(std::string& failure) {
-  const auto all8 = every_channel(8), all4 = every_channel(4), outputs = every_channel(4);
+  const auto all8 = every_channel(8), all4 = every_channel(4);
+  static_assert(kl_directions == 0x0F, "the KL latch goes to channels 1 to 4, its outputs");
   for (unsigned s = 0; s < slot_count; ++s) {
     if (set_timeout(module(static_cast<Slot>(s)).address, module(static_cast<Slot>(s)).timeout_ms) != 0) {
       failure = "set_timeout refused";
@@ -541,7 +542,7 @@ bool prepare_rack(std::string& failure) {
     for (std::uint8_t c : channels) flags.push_back((bits >> (c - 1)) & 1);
     return flags;
   };
-  const auto directions = flags_of(kl_directions, all8), latch = flags_of(kl_latch, outputs),
+  const auto directions = flags_of(kl_directions, all8), latch = flags_of(kl_latch, all4),
              switched = flags_of(ks_outputs, all8);
   const auto as_bools = [](const std::vector<std::uint8_t>& flags) {
     return reinterpret_cast<const bool*>(flags.data());
@@ -555,8 +556,8 @@ bool prepare_rack(std::string& failure) {
   } steps[] = {
       {"kl01 directions", [&] { return kl01_set_direction(address(kl01), all8.data(), 8, as_bools(directions), 8); }},
       {"kl02 directions", [&] { return kl02_set_direction(address(kl02), all8.data(), 8, as_bools(directions), 8); }},
-      {"kl01 latch", [&] { return kl01_write(address(kl01), outputs.data(), 4, as_bools(latch), 4); }},
-      {"kl02 latch", [&] { return kl02_write(address(kl02), outputs.data(), 4, as_bools(latch), 4); }},
+      {"kl01 latch", [&] { return kl01_write(address(kl01), all4.data(), 4, as_bools(latch), 4); }},
+      {"kl02 latch", [&] { return kl02_write(address(kl02), all4.data(), 4, as_bools(latch), 4); }},
       {"ks01 outputs", [&] { return ks01_write(address(ks01), all8.data(), 8, as_bools(switched), 8); }},
       {"ks02 outputs", [&] { return ks02_write(address(ks02), all8.data(), 8, as_bools(switched), 8); }},
       {"qu01 modes", [&] { return qu01_set_mode(address(qu01), all4.data(), 4, modes, 4); }},

@@ -18,6 +18,16 @@ std::string dotted(std::uint32_t a) {
   return text;
 }
 
+// A bit mask as the rack description writes it, "0x0F".
+std::string hex_byte(std::uint8_t bits) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(bits));
+  return text;
+}
+
+// The load on each KS01 output, which it measures while the output is on.
+float ks01_load(unsigned channel) { return 0.25f * static_cast<float>(channel); }
+
 // Every kind of fault on every module, each rarely enough that most calls
 // still succeed. DCP carries no checksum, so a malformed reply that happens
 // to have a valid form is taken as sent; the sizes here rule that out: one
@@ -70,7 +80,7 @@ bool kl_level(unsigned channel) {
 }
 
 float ks01_reading(unsigned channel) {
-  return (ks_outputs & (1u << (channel - 1))) != 0 ? 0.25f * static_cast<float>(channel) : 0.0f;
+  return (ks_outputs & (1u << (channel - 1))) != 0 ? ks01_load(channel) : 0.0f;
 }
 
 float analog_input(Slot slot, unsigned channel) {
@@ -94,11 +104,11 @@ std::string rack_json() {
     switch (slot) {
       case kl01:
       case kl02:
-        m["directions"] = "0x0F";
-        m["inputs"] = "0xA0";
+        m["directions"] = hex_byte(kl_directions);
+        m["inputs"] = hex_byte(kl_inputs);
         break;
       case ks01:
-        for (unsigned c = 1; c <= 8; ++c) m["loads"][std::to_string(c)] = 0.25 * c;
+        for (unsigned c = 1; c <= 8; ++c) m["loads"][std::to_string(c)] = ks01_load(c);
         break;
       case qu01:
         for (unsigned c = 1; c <= 4; ++c) m["rates"][std::to_string(c)] = 0;

@@ -3,9 +3,9 @@ from __future__ import annotations
 
 import datetime
 import ipaddress
-from ctypes import Array, byref, c_char, c_float, c_uint8, c_uint16, c_uint32, create_string_buffer
+from ctypes import Array, byref, c_bool, c_char, c_float, c_uint8, c_uint16, c_uint32, create_string_buffer
 from dataclasses import dataclass
-from typing import ClassVar, Iterable, Iterator, List, Optional, Union
+from typing import Any, ClassVar, Iterable, Iterator, List, Mapping, Optional, Sequence, Union
 
 from . import _checks as check
 from ._library import call
@@ -284,3 +284,20 @@ class Module:
         if len(payload) > 64:
             refuse("burn", f"{len(payload)} bytes, at most 64")
         call("burn", self._address, payload, len(payload))
+
+    # What the family classes share: a value per listed channel read back, or
+    # sent with each channel.
+
+    def _read_channels(self, f: str, channels: Iterable[int], most: int, kind: Any) -> List[Any]:
+        chosen = check.channels(channels, most, f)
+        values = (kind * len(chosen))()
+        size = c_uint8(len(chosen))
+        call(f, self._address, check.array(c_uint8, chosen), len(chosen), values, byref(size))
+        return list(values[: size.value])
+
+    def _send_per_channel(self, f: str, chosen: Sequence[int], values: Sequence[Any], kind: Any) -> None:
+        call(f, self._address, check.array(c_uint8, chosen), len(chosen), check.array(kind, values), len(values))
+
+    def _send_flags(self, f: str, flags: Mapping[int, bool], what: str) -> None:
+        chosen, values = check.per_channel(flags, 8, f)
+        self._send_per_channel(f, chosen, [check.flag(v, what, f) for v in values], c_bool)

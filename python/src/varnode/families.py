@@ -27,30 +27,19 @@ class _Digital(Module):
 
         Raises ConfigurationError when the module refuses the read.
         """
-        f = f"{self.family}_read"
-        chosen = check.channels(channels, 8, f)
-        values = (c_bool * len(chosen))()
-        size = c_uint8(len(chosen))
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), values, byref(size))
-        return [bool(v) for v in values[: size.value]]
+        return [bool(v) for v in self._read_channels(f"{self.family}_read", channels, 8, c_bool)]
 
     def write(self, levels: Mapping[int, bool]) -> None:
         """Set the level of each channel given as {channel: level}.
 
         Raises ConfigurationError when the module refuses, e.g. for an input.
         """
-        f = f"{self.family}_write"
-        chosen, values = check.per_channel(levels, 8, f)
-        flags = [check.flag(v, "level", f) for v in values]
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), check.array(c_bool, flags), len(flags))
+        self._send_flags(f"{self.family}_write", levels, "level")
 
     def set_direction(self, directions: Mapping[int, bool]) -> None:
         """Set each channel's direction bit, {channel: bit}; on the modules
         simulated here a set bit makes the channel an output."""
-        f = f"{self.family}_set_direction"
-        chosen, values = check.per_channel(directions, 8, f)
-        flags = [check.flag(v, "direction", f) for v in values]
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), check.array(c_bool, flags), len(flags))
+        self._send_flags(f"{self.family}_set_direction", directions, "direction")
 
 
 class KL01(_Digital):
@@ -68,10 +57,7 @@ class KL02(_Digital):
 class _Outputs(Module):
     def write(self, states: Mapping[int, bool]) -> None:
         """Switch each output given as {channel: on} (channels 1 to 8)."""
-        f = f"{self.family}_write"
-        chosen, values = check.per_channel(states, 8, f)
-        flags = [check.flag(v, "state", f) for v in values]
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), check.array(c_bool, flags), len(flags))
+        self._send_flags(f"{self.family}_write", states, "state")
 
 
 class KS01(_Outputs):
@@ -82,12 +68,7 @@ class KS01(_Outputs):
     def measure(self, channels: Iterable[int]) -> List[float]:
         """One measured value per channel (1 to 8), unscaled: its meaning is the
         module's (the simulator gives the load current in amperes)."""
-        f = "ks01_measure"
-        chosen = check.channels(channels, 8, f)
-        values = (c_float * len(chosen))()
-        size = c_uint8(len(chosen))
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), values, byref(size))
-        return list(values[: size.value])
+        return self._read_channels("ks01_measure", channels, 8, c_float)
 
 
 class KS02(_Outputs):
@@ -127,8 +108,7 @@ class QU01(Module):
         edges, or counts down)."""
         f = "qu01_set_mode"
         chosen, values = check.per_channel(modes, 4, f)
-        codes = [check.bounded(m, 0, 3, "mode", f) for m in values]
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), check.array(c_uint8, codes), len(codes))
+        self._send_per_channel(f, chosen, [check.bounded(m, 0, 3, "mode", f) for m in values], c_uint8)
 
     def read(self, channels: Iterable[int]) -> Tuple[List[int], int]:
         """The 64-bit counts of these channels, and the reference value the
@@ -142,14 +122,19 @@ class QU01(Module):
         return list(values[: size.value]), reference.value
 
 
-class _AnalogInput(Module):
-    """RA01/RE01: eight analog inputs sampled in streams."""
+class _Converter(Module):
+    """A module whose converter runs at a frequency setting."""
 
     def set_frequency(self, frequency: int) -> None:
         """The converter's frequency setting in Hz: 6, 12, 25, 50, 100, 200,
-        400, 800, 1500 or 3000. A measurement may not sample faster."""
+        400, 800, 1500 or 3000."""
         f = f"{self.family}_set_frequency"
         call(f, self._address, check.frequency_setting(frequency, f))
+
+
+class _AnalogInput(_Converter):
+    """RA01/RE01: eight analog inputs sampled in streams, never faster than
+    the frequency setting."""
 
     def stop(self) -> None:
         """End a running measurement."""
@@ -211,19 +196,11 @@ class WE01(Module):
         without scaling or range check (the module decides what it can do)."""
         f = "we01_control"
         chosen, values = check.per_channel(volts, 8, f)
-        numbers_ = [check.real(v, "volts", f) for v in values]
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), check.array(c_float, numbers_),
-             len(numbers_))
+        self._send_per_channel(f, chosen, [check.real(v, "volts", f) for v in values], c_float)
 
 
-class _Temperature(Module):
+class _Temperature(_Converter):
     channel_count = 8
-
-    def set_frequency(self, frequency: int) -> None:
-        """The converter's sampling frequency in Hz: 6, 12, 25, 50, 100, 200,
-        400, 800, 1500 or 3000."""
-        f = f"{self.family}_set_frequency"
-        call(f, self._address, check.frequency_setting(frequency, f))
 
     def measure(self, channels: Iterable[int]) -> List[float]:
         """Temperatures in kelvin, one per channel (volts for a voltage input).
@@ -234,12 +211,7 @@ class _Temperature(Module):
         reply cannot be converted (a channel reported without a sensor or
         current, a temperature that would be NaN).
         """
-        f = f"{self.family}_measure"
-        chosen = check.channels(channels, self.channel_count, f)
-        values = (c_float * len(chosen))()
-        size = c_uint8(len(chosen))
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), values, byref(size))
-        return list(values[: size.value])
+        return self._read_channels(f"{self.family}_measure", channels, self.channel_count, c_float)
 
 
 HX01_SENSORS = {"none": 0, "voltage": 1, **{t: 2 + i for i, t in enumerate("BCDEGJKMNPRST")}}
@@ -273,8 +245,7 @@ class HX01(_Temperature):
         "T"), "voltage" (volts, unconverted), "none", or a code 0 to 14."""
         f = "hx01_set_sensor"
         chosen, values = check.per_channel(sensors, 8, f)
-        codes = [_sensor_code(v, HX01_SENSORS, 14, f) for v in values]
-        call(f, self._address, check.array(c_uint8, chosen), len(chosen), check.array(c_uint8, codes), len(codes))
+        self._send_per_channel(f, chosen, [_sensor_code(v, HX01_SENSORS, 14, f) for v in values], c_uint8)
 
 
 _RANGES = tuple(check.single(v) for v in (0.5, 1.0, 2.5, 5.0))
