@@ -5,7 +5,8 @@
 set -euo pipefail
 missing=()
 for p in "$@"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  # dpkg -s also succeeds for a package removed but not purged (state rc).
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
 ((${#missing[@]})) || exit 0
 echo "installing: ${missing[*]}"
