@@ -22,7 +22,7 @@ chmod 755 "$work"  # apt reads local packages as its own user
 installed=()
 cleanup() {
   if ((${#installed[@]})); then
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get purge -y -qq "${installed[@]}" >/dev/null || true
+    $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${installed[@]}" >/dev/null || true
   fi
   rm -rf "$work"
 }
@@ -44,7 +44,7 @@ for name in "${names[@]}"; do
 done
 echo "installing: ${debs[*]##*/}"
 installed=("${names[@]}")
-DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${debs[@]}" >/dev/null
+$sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]}" >/dev/null
 
 files=$(dpkg -L "${names[@]}" | sort -u)
 # The tool from its installed place, reporting its version and the version of
@@ -71,7 +71,7 @@ cmake -S tests/install/consumer -B "$work/cmake" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 "$work/cmake/consumer"
 
-DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get purge -y -qq "${names[@]}" >/dev/null
+$sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${names[@]}" >/dev/null
 installed=()
 left=()
 while read -r path; do
