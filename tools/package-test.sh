@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Debian packages as a user meets them: built from the dev build (made if
-# missing), installed with apt-get, `varnode --version` run from where the
-# package put it, programs built against the installed library with
-# pkg-config and with CMake, then the packages purged, leaving no file behind.
+# The Debian packages as a user meets them: built from the given preset's
+# build (made if missing), installed with apt-get, `varnode --version` run
+# from where the package put it, programs built against the installed library
+# with pkg-config and with CMake, then the packages purged, leaving no file
+# behind.
 # Needs root or sudo; installs into the machine's own /usr for a moment.
 # Usage: tools/package-test.sh [build-folder]   (default build/dev)
 set -euo pipefail
@@ -12,8 +13,10 @@ sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 
 if [ ! -f "$build/CPackConfig.cmake" ]; then
-  cmake --preset dev >/dev/null
-  cmake --build --preset dev
+  # The presets build into build/<preset>.
+  preset=$(basename "$build")
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
 fi
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 
