@@ -10,10 +10,11 @@ set(CPACK_PACKAGE_CONTACT "varnode maintainers <varnode@localhost>" CACHE STRING
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 
-# The packages to make, one per install component. Another part of the
-# project adds its component here (e.g. python) with its CPACK_DEBIAN_<NAME>_*
-# settings below. Components not listed (e.g. third-party code that installs
-# under "Unspecified") are never packaged.
+# The packages to make, one per install component (each with its
+# CPACK_DEBIAN_<NAME>_* settings below): the library and its development
+# files, the tools when they are built, and on Linux the Python package.
+# Components not listed (e.g. third-party code that installs under
+# "Unspecified") are never packaged.
 set(VARNODE_PACKAGE_COMPONENTS runtime dev)
 if(TARGET varnode-cli OR TARGET varnode-sim)
   list(APPEND VARNODE_PACKAGE_COMPONENTS tools)
@@ -21,6 +22,7 @@ endif()
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   list(APPEND VARNODE_PACKAGE_COMPONENTS python)
 endif()
+set(CPACK_COMPONENTS_ALL ${VARNODE_PACKAGE_COMPONENTS})
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -31,11 +33,9 @@ if(WIN32)
   endif()
   # One archive for everything, the components merged.
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
-  set(CPACK_COMPONENTS_ALL ${VARNODE_PACKAGE_COMPONENTS})
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_COMPONENTS_ALL ${VARNODE_PACKAGE_COMPONENTS})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -26,21 +26,12 @@ for preset in "${presets[@]}"; do
   esac
 done
 
-updated=false
 if $needs_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture"
   $sudo_cmd dpkg --add-architecture i386 || exit 1
 fi
-missing=()
-for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  $sudo_cmd apt-get update -qq || exit 1
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-    >/dev/null || exit 1
-fi
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
+tools/need-packages.sh "${packages[@]}" || exit 1
 
 failed=()
 for preset in "${presets[@]}"; do

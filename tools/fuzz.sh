@@ -8,18 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 
-sudo_cmd=""
-[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-install() {
-  echo "installing: $*"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "$@" >/dev/null
-}
-command -v clang++ >/dev/null || install clang
+command -v clang++ >/dev/null || tools/need-packages.sh clang
 # The sanitizer and libFuzzer runtimes come in their own package, named after
 # clang's major version.
-runtime="libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev"
-dpkg -s "$runtime" >/dev/null 2>&1 || install "$runtime"
+tools/need-packages.sh "libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev"
 
 rm -rf build/fuzz
 cmake --preset fuzz

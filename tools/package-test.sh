@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Debian packages as a user meets them: built from the dev build (made if
-# missing), installed with apt-get, `varnode --version` run from where the
-# package put it, programs built against the installed library with
-# pkg-config and with CMake, then the packages purged, leaving no file behind.
+# The Debian packages as a user meets them: built from the given preset's
+# build (made if missing), installed with apt-get, `varnode --version` run
+# from where the package put it, programs built against the installed library
+# with pkg-config and with CMake, then the packages purged, leaving no file
+# behind.
 # Needs root or sudo; installs into the machine's own /usr for a moment.
 # Usage: tools/package-test.sh [build-folder]   (default build/dev)
 set -euo pipefail
@@ -12,8 +13,10 @@ sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 
 if [ ! -f "$build/CPackConfig.cmake" ]; then
-  cmake --preset dev >/dev/null
-  cmake --build --preset dev
+  # The presets build into build/<preset>.
+  preset=$(basename "$build")
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
 fi
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 
@@ -22,7 +25,7 @@ chmod 755 "$work"  # apt reads local packages as its own user
 installed=()
 cleanup() {
   if ((${#installed[@]})); then
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get purge -y -qq "${installed[@]}" >/dev/null || true
+    $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${installed[@]}" >/dev/null || true
   fi
   rm -rf "$work"
 }
@@ -44,7 +47,7 @@ for name in "${names[@]}"; do
 done
 echo "installing: ${debs[*]##*/}"
 installed=("${names[@]}")
-DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${debs[@]}" >/dev/null
+$sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]}" >/dev/null
 
 files=$(dpkg -L "${names[@]}" | sort -u)
 # The tool from its installed place, reporting its version and the version of
@@ -71,7 +74,7 @@ cmake -S tests/install/consumer -B "$work/cmake" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 "$work/cmake/consumer"
 
-DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get purge -y -qq "${names[@]}" >/dev/null
+$sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${names[@]}" >/dev/null
 installed=()
 left=()
 while read -r path; do

@@ -24,9 +24,11 @@ for preset in "${presets[@]}"; do
   fi
 done
 # A short fault-injection soak against a virtual rack, in each build made above.
-tools/soak.sh
-if [[ " ${presets[*]} " == *" dev "* ]]; then tools/python-test.sh build/dev; fi  # the Python package
-# The Debian packages: installed, used and purged again.
-tools/package-test.sh build/dev
+tools/soak.sh "${presets[@]}"
+if [[ " ${presets[*]} " == *" dev "* ]]; then
+  tools/python-test.sh build/dev  # the Python package
+  # The Debian packages: installed, used and purged again.
+  tools/package-test.sh build/dev
+fi
 # The libFuzzer targets, briefly (about 30 s each).
 tools/fuzz.sh

@@ -195,7 +195,7 @@ def check_session(args, workdir, checks):
             serials.setdefault(frame[1], set()).add(int(row["dcp.serial"]))
     checks.equal("identity serial numbers", serials,
                  {address(kind): {serial} for kind, (_, serial) in RACK.items()})
-    find_replies = [r for r in rows.values() if r["dcp.request_in"] == str(broadcast[0][0]) if broadcast]
+    find_replies = [r for r in rows.values() if broadcast and r["dcp.request_in"] == str(broadcast[0][0])]
     checks.equal("replies matched to the broadcast", len(find_replies), len(RACK))
 
     # Stream chunks: offsets as sent, covering the whole measurement.

@@ -199,7 +199,6 @@ end
 
 local function name_of(code, request)
   local high, low = bit32.rshift(code, 8), bit32.band(code, 0xFF)
-  if not request and code == 1 then return "acknowledged", "device" end
   if high == 0 then
     local names = request and management.request or management.reply
     return names[code], "device"
@@ -290,6 +289,9 @@ local function text_of(range)
   return range:string()
 end
 
+-- Identity values of a fixed size, by the kind their name starts with.
+local sized = { serial = 4, number = 4, date = 4, ip = 4, address = 4, mac = 6 }
+
 local function identity(tree, payload)
   local list, bad = elements(payload)
   if list == nil then
@@ -312,7 +314,6 @@ local function identity(tree, payload)
       item:add(f.field, name)
       local v = el.value
       local kind = name:match("^(%a+)_")
-      local sized = { serial = 4, number = 4, date = 4, ip = 4, address = 4, mac = 6 }
       if sized[kind] ~= nil and el.length ~= sized[kind] then
         item:add_proto_expert_info(e.malformed,
           string.format("%s: %d bytes, expected %d", name, el.length, sized[kind]))
@@ -347,6 +348,9 @@ local function identity(tree, payload)
   return serial
 end
 
+-- Status elements holding a 4-byte number, by tag.
+local status_numbers = { [4] = f.status_number, [5] = f.status_lower, [6] = f.status_upper, [7] = f.status_value }
+
 local function status(tree, payload)
   local list, bad = elements(payload)
   if list == nil then
@@ -361,12 +365,11 @@ local function status(tree, payload)
     elseif i == 1 then
       tree:add_proto_expert_info(e.malformed, "status reply does not start with an item name")
     end
-    local numbers = { [4] = f.status_number, [5] = f.status_lower, [6] = f.status_upper, [7] = f.status_value }
     if el.tag == 2 or el.tag == 3 then
       group:add(f.status_text, el.element, text_of(el.value)):prepend_text("text_" .. el.tag .. " ")
-    elseif numbers[el.tag] ~= nil then
+    elseif status_numbers[el.tag] ~= nil then
       if el.length == 4 then
-        group:add(numbers[el.tag], el.value)
+        group:add(status_numbers[el.tag], el.value)
       else
         group:add_proto_expert_info(e.malformed, string.format("tag %d: %d bytes, expected 4", el.tag, el.length))
       end
@@ -376,6 +379,11 @@ local function status(tree, payload)
   end
 end
 
+-- Configuration elements by tag, and the sizes of those that are not text.
+local config_fields = { [1] = f.config_flag, [2] = f.config_first, [3] = f.config_second, [4] = f.config_third,
+                        [5] = f.config_text }
+local config_sizes = { [1] = 1, [2] = 4, [3] = 4, [4] = 4 }
+
 local function configure(tree, payload)
   if not at_least(tree, payload, 27, "configure") then return end
   tree:add(f.serial, payload(0, 4))
@@ -384,14 +392,11 @@ local function configure(tree, payload)
     tree:add_proto_expert_info(e.malformed, "configure: element at offset " .. (bad + 4) .. " runs past the end")
     return
   end
-  local fields = { [1] = f.config_flag, [2] = f.config_first, [3] = f.config_second, [4] = f.config_third,
-                   [5] = f.config_text }
-  local sizes = { [1] = 1, [2] = 4, [3] = 4, [4] = 4 }
   for _, el in ipairs(list) do
-    local field = fields[el.tag]
+    local field = config_fields[el.tag]
     if field == nil then
       tree:add_proto_expert_info(e.malformed, "configure: unexpected tag " .. el.tag)
-    elseif sizes[el.tag] ~= nil and el.length ~= sizes[el.tag] then
+    elseif config_sizes[el.tag] ~= nil and el.length ~= config_sizes[el.tag] then
       tree:add_proto_expert_info(e.malformed, string.format("configure: tag %d of %d bytes", el.tag, el.length))
     elseif el.tag == 5 then
       tree:add(field, el.element, text_of(el.value))
@@ -621,8 +626,8 @@ local function dissect(tvb, pinfo, root)
     pinfo.cols.info = string.format("Malformed (%d bytes)", size)
     return
   end
-  local request = pinfo.dst_port == PORT and pinfo.src_port ~= PORT or
-                  (pinfo.dst_port == PORT and pinfo.src_port == PORT)
+  -- Between two sockets on the port, the datagram counts as a request.
+  local request = pinfo.dst_port == PORT
   local code = tvb(0, 2):uint()
   local length = tvb(2, 2):uint()
   local tid = tvb(4, 4):uint()
