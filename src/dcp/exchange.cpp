@@ -68,6 +68,9 @@ std::optional<Message> Transaction::next_reply(std::uint64_t deadline) {
     const std::optional<Received> received = receive_until(lease_.socket(), deadline, lease_.reply());
     if (!received) return std::nullopt;
     if (received->source == destination_ && received->message.transaction_id == id_) return received->message;
+    // Strays can come faster than the shortest wait: only the first attempt
+    // may take what is queued once the deadline is reached.
+    if (current_milliseconds() >= deadline) return std::nullopt;
   }
 }
 
