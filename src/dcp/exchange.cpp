@@ -17,6 +17,15 @@ void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std:
   }
 }
 
+std::optional<Message> accepted(const UDP::Datagram& datagram, std::span<const std::uint8_t> buffer) {
+  if (datagram.port != port) return std::nullopt;
+  try {
+    return decode(buffer.first(datagram.size));
+  } catch (const Exception::Parameter&) {
+    return std::nullopt;  // malformed: dropped like any other stranger
+  }
+}
+
 std::optional<Received> receive_until(UDP::Socket& socket, std::uint64_t deadline, std::span<std::uint8_t> buffer) {
   for (;;) {
     // At least one short attempt, so that a deadline already reached still
@@ -29,12 +38,9 @@ std::optional<Received> receive_until(UDP::Socket& socket, std::uint64_t deadlin
     } catch (const UDP::Exception&) {
       throw Exception::Network{};
     }
-    if (datagram && datagram->port == port) {
-      try {
-        return Received{datagram->source, decode(buffer.first(datagram->size))};
-      } catch (const Exception::Parameter&) {
-        // Malformed: dropped like any other stranger.
-      }
+    if (datagram) {
+      const std::optional<Message> message = accepted(*datagram, buffer);
+      if (message) return Received{datagram->source, *message};
     }
     if (current_milliseconds() >= deadline) return std::nullopt;
   }
