@@ -7,14 +7,21 @@
 
 namespace varnode::DCP {
 
-void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std::uint32_t transaction_id,
-          View payload) {
-  const Bytes datagram = encode(code, transaction_id, payload);
+namespace {
+
+void send_datagram(UDP::Socket& socket, IP::Address destination, View datagram) {
   try {
     socket.send(destination, port, datagram.data(), datagram.size());
   } catch (const UDP::Exception&) {
     throw Exception::Network{};
   }
+}
+
+}  // namespace
+
+void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std::uint32_t transaction_id,
+          View payload) {
+  send_datagram(socket, destination, encode(code, transaction_id, payload));
 }
 
 std::optional<Message> accepted(const UDP::Datagram& datagram, std::span<const std::uint8_t> buffer) {
@@ -62,11 +69,7 @@ Transaction::Transaction(IP::Address destination, const std::lock_guard<std::mut
 void Transaction::send(std::uint16_t code, View payload) {
   Bytes& datagram = lease_.request();
   encode(code, id_, payload, datagram);
-  try {
-    lease_.socket().send(destination_, port, datagram.data(), datagram.size());
-  } catch (const UDP::Exception&) {
-    throw Exception::Network{};
-  }
+  send_datagram(lease_.socket(), destination_, datagram);
 }
 
 std::optional<Message> Transaction::next_reply(std::uint64_t deadline) {

@@ -1,8 +1,6 @@
 #include "modules/analog_input.hpp"
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <optional>
 
 #include "dcp/exchange.hpp"
