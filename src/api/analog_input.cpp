@@ -1,6 +1,5 @@
 // Exports of the analog input modules RA01 and RE01.
-#include <set>
-
+#include "api/channel_args.hpp"
 #include "api/frame.hpp"
 #include "modules/analog_input.hpp"
 
@@ -27,17 +26,13 @@ template <class Module>
 api::Result measure(std::uint32_t address, const std::uint8_t* channels, std::uint8_t count,
                     std::uint32_t samples, float frequency, float* values, std::uint32_t* size) {
   return api::guarded([&] {
-    if (count > 8) throw Device::Exception::Parameter{};
+    const ChannelSet set = api::channel_set(channels, count, 8);
     api::require_pointer(size);
-    api::require_entries(channels, count);
     // In 32 bits as the caller counts; a product that wraps is caught by the
     // sample limit before anything is sent.
     const std::uint32_t total = count * samples;
     if (*size < total) throw Device::Exception::Parameter{};
     api::require_entries(values, total);
-    std::set<std::uint8_t> set;
-    for (std::uint8_t i = 0; i < count; ++i)
-      if (!set.insert(channels[i]).second) throw Device::Exception::Parameter{};
     const Measurement measurement = module_at<Module>(address).measure(set, samples, frequency);
     measurement.write(std::span(channels, count), values);
     *size = total;

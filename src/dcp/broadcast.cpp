@@ -36,22 +36,21 @@ std::optional<Message> collect(const InterfaceSockets& sockets, Bytes& buffer) {
   // is read before the pause, so that the sockets' buffers never overflow
   // while the loop sleeps. A run of dropped datagrams ends the step without
   // a pause, so that a flood of them cannot hold the caller past its window.
+  buffer.resize(UDP::largest_datagram);
   std::size_t dropped = 0;
   while (dropped < 64) {
     bool pending = false;
     for (const auto& socket : sockets.sockets()) {
+      std::optional<UDP::Datagram> datagram;
       try {
-        std::uint16_t source_port = 0;
-        socket->receive(0, source_port, buffer);
-        pending = true;
-        if (source_port == port) return decode(buffer);
-        ++dropped;
-      } catch (const UDP::Exception::Timeout&) {
-      } catch (const Exception::Parameter&) {
-        ++dropped;
+        datagram = socket->receive(0, buffer.data(), buffer.size());
       } catch (const UDP::Exception&) {
         // A failing socket counts as empty, so that it cannot keep the loop spinning.
       }
+      if (!datagram) continue;
+      pending = true;
+      if (const std::optional<Message> message = accepted(*datagram, buffer)) return message;
+      ++dropped;
     }
     if (!pending) {
       pause_millisecond();

@@ -7,13 +7,29 @@
 
 namespace varnode::DCP {
 
-void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std::uint32_t transaction_id,
-          View payload) {
-  const Bytes datagram = encode(code, transaction_id, payload);
+namespace {
+
+void send_datagram(UDP::Socket& socket, IP::Address destination, View datagram) {
   try {
     socket.send(destination, port, datagram.data(), datagram.size());
   } catch (const UDP::Exception&) {
     throw Exception::Network{};
+  }
+}
+
+}  // namespace
+
+void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std::uint32_t transaction_id,
+          View payload) {
+  send_datagram(socket, destination, encode(code, transaction_id, payload));
+}
+
+std::optional<Message> accepted(const UDP::Datagram& datagram, std::span<const std::uint8_t> buffer) {
+  if (datagram.port != port) return std::nullopt;
+  try {
+    return decode(buffer.first(datagram.size));
+  } catch (const Exception::Parameter&) {
+    return std::nullopt;  // malformed: dropped like any other stranger
   }
 }
 
@@ -29,12 +45,9 @@ std::optional<Received> receive_until(UDP::Socket& socket, std::uint64_t deadlin
     } catch (const UDP::Exception&) {
       throw Exception::Network{};
     }
-    if (datagram && datagram->port == port) {
-      try {
-        return Received{datagram->source, decode(buffer.first(datagram->size))};
-      } catch (const Exception::Parameter&) {
-        // Malformed: dropped like any other stranger.
-      }
+    if (datagram) {
+      const std::optional<Message> message = accepted(*datagram, buffer);
+      if (message) return Received{datagram->source, *message};
     }
     if (current_milliseconds() >= deadline) return std::nullopt;
   }
@@ -56,11 +69,7 @@ Transaction::Transaction(IP::Address destination, const std::lock_guard<std::mut
 void Transaction::send(std::uint16_t code, View payload) {
   Bytes& datagram = lease_.request();
   encode(code, id_, payload, datagram);
-  try {
-    lease_.socket().send(destination_, port, datagram.data(), datagram.size());
-  } catch (const UDP::Exception&) {
-    throw Exception::Network{};
-  }
+  send_datagram(lease_.socket(), destination_, datagram);
 }
 
 std::optional<Message> Transaction::next_reply(std::uint64_t deadline) {
@@ -68,6 +77,9 @@ std::optional<Message> Transaction::next_reply(std::uint64_t deadline) {
     const std::optional<Received> received = receive_until(lease_.socket(), deadline, lease_.reply());
     if (!received) return std::nullopt;
     if (received->source == destination_ && received->message.transaction_id == id_) return received->message;
+    // Strays can come faster than the shortest wait: only the first attempt
+    // may take what is queued once the deadline is reached.
+    if (current_milliseconds() >= deadline) return std::nullopt;
   }
 }
 

@@ -7,8 +7,8 @@
 
 namespace varnode::DCP {
 
-// Starts from two calls of rand (r2 * 65536 + r1) on first use and counts up,
-// wrapping at 2^32. Not synchronised: the process-wide one is used under the
+// Starts from the system's random source on first use (the steady clock
+// when there is none) and counts up, wrapping at 2^32. Not synchronised: the process-wide one is used under the
 // library mutex through next_transaction_id.
 class TransactionCounter {
  public:

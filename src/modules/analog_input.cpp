@@ -1,8 +1,6 @@
 #include "modules/analog_input.hpp"
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <optional>
 
 #include "dcp/exchange.hpp"
@@ -125,7 +123,10 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
     if (!chunk.empty()) {
       switch (arrived.add(offset, static_cast<std::uint32_t>(chunk.size()))) {
         case ArrivedChunks::Outcome::repeated:
-          continue;  // neither counted nor a sign of progress
+          // Neither counted nor a sign of progress: a module repeating a
+          // chunk for ever must still meet the time-out.
+          if (current_milliseconds() >= deadline) throw Device::Exception::Timeout{};
+          continue;
         case ArrivedChunks::Outcome::overlapping:
           throw Device::Exception::Failed{};
         case ArrivedChunks::Outcome::added:

@@ -49,6 +49,7 @@ class Socket {
   // quiet socket is not an error. Throws only for a failing socket.
   std::optional<Datagram> receive(std::uint32_t wait, std::uint8_t* data, std::size_t capacity);
   // The same, with Exception::Timeout for silence; its bytes replace `data`.
+  // Kept for the tests' scripted peers; the library uses the one above.
   IP::Address receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data);
   // The local address and port the system gave this socket.
   std::uint16_t local_port() const;

@@ -96,6 +96,48 @@ TEST(Exchange, LateReplyNeverAnswersTheNextExchange) {
   EXPECT_EQ(second, Bytes{0x77});
 }
 
+// A module still streaming to a pooled socket sends strays as fast as they
+// can be read; they must not carry an exchange past its deadline. Everything
+// is queued before each read, so only the deadline decides.
+TEST(Transaction, StraysDoNotStretchAPassedDeadline) {
+  const IP::Address address = test::unique_loopback();
+  UDP::Socket peer(address, DCP::port);
+  DCP::Transaction transaction(address);
+  transaction.send(3, {});
+  std::uint16_t port = 0;
+  Bytes request;
+  const IP::Address source = peer.receive(5000, port, request);
+  const auto reply = [&](std::uint32_t id, std::uint8_t mark) {
+    const Bytes datagram = DCP::encode(1, id, Bytes{mark});
+    peer.send(source, port, datagram.data(), datagram.size());
+  };
+  // Loopback delivers in order: once the peer's note to itself is back,
+  // everything sent before it is queued.
+  const auto settle = [&] {
+    const std::uint8_t note = 0;
+    peer.send(address, DCP::port, &note, 1);
+    std::uint16_t ignored = 0;
+    Bytes back;
+    peer.receive(5000, ignored, back);
+  };
+
+  // A deadline already reached still takes what is queued...
+  reply(transaction.id(), 1);
+  settle();
+  auto message = transaction.next_reply(current_milliseconds());
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(Bytes(message->payload.begin(), message->payload.end()), Bytes{1});
+  // ...but not past a stray.
+  for (int i = 0; i < 20; ++i) reply(transaction.id() - 1, 2);
+  reply(transaction.id(), 3);
+  settle();
+  ASSERT_FALSE(transaction.next_reply(current_milliseconds()).has_value());
+  // The reply behind the strays waits for a call with time left.
+  message = transaction.next_reply(current_milliseconds() + 5000);
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(Bytes(message->payload.begin(), message->payload.end()), Bytes{3});
+}
+
 TEST(Exchange, TransactionIdsCountUpByOne) {
   FakeModule module([](const Request& r) { return std::vector{test::acknowledge(r)}; });
   const Device device = quick_device(module);

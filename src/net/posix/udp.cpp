@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "net/udp.hpp"
@@ -75,9 +77,11 @@ void Socket::enlarge_receive_buffer() {
 std::optional<Datagram> Socket::receive(std::uint32_t wait, std::uint8_t* data, std::size_t capacity) {
   // poll rather than select: no limit on descriptor numbers.
   pollfd ready{fd_of(handle_), POLLIN, 0};
+  // poll takes an int: a longer wait would turn negative, which waits for ever.
+  const int timeout = static_cast<int>(std::min<std::uint32_t>(wait, INT_MAX));
   int result;
   do {
-    result = ::poll(&ready, 1, static_cast<int>(wait));
+    result = ::poll(&ready, 1, timeout);
   } while (result < 0 && errno == EINTR);
   if (result < 0) throw Exception::Network{};
   if (result == 0) return std::nullopt;
