@@ -213,7 +213,7 @@ float nominal_choice(Call& call) {
 }
 
 std::uint16_t frequency_choice(Call& call) {
-  static const std::uint16_t choices[] = {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000, 0, 7};
+  static const std::uint16_t choices[] = {VARNODE_FREQUENCIES, 0, 7};
   const std::uint8_t pick = call.u8();
   return pick < 240 ? choices[pick % 12] : call.u16();
 }

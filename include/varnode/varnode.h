@@ -26,11 +26,13 @@
  * Threads: any function may be called from any number of threads at once.
  * The library keeps three things for the life of the process, shared by all
  * threads and guarded by one internal mutex held only for short steps: the
- * per-module time-out table, a pool of UDP sockets that grows to the peak
- * number of concurrent calls, and the transaction counter (which starts at a
- * number drawn from the system's random source). It also builds its
- * temperature tables once, on first use. Nothing is ever torn down: pooled
- * sockets stay open until the process exits. The library starts no threads,
+ * per-module time-out table, a pool of UDP sockets with one for each call in
+ * flight of which at most 8 are kept open while idle (the rest are closed
+ * when their calls end, so a burst of threads leaves no descriptors held),
+ * and the transaction counter (which starts at a number drawn from the
+ * system's random source). It also builds its temperature tables once, on
+ * first use. A call that cannot get a socket descriptor gives
+ * VARNODE_NETWORK and holds none afterwards. The library starts no threads,
  * reads no files or environment and writes no logs.
  */
 #ifndef VARNODE_VARNODE_H
@@ -38,6 +40,8 @@
 
 #include <stdbool.h>
 #include <stdint.h>
+
+#include "catalogue.h"
 
 #if defined(_WIN32) && !defined(VARNODE_STATIC)
 #  if defined(VARNODE_BUILDING)
@@ -55,17 +59,7 @@
 extern "C" {
 #endif
 
-/* Result codes. */
-#define VARNODE_SUCCESS       0 /* done; outputs written */
-#define VARNODE_ERROR         1 /* any other failure (e.g. out of memory) */
-#define VARNODE_FAILED        2 /* the module answered, but not as expected */
-#define VARNODE_PARAMETER     3 /* a bad argument; nothing was sent */
-#define VARNODE_NETWORK       4 /* sockets, interfaces or sending failed */
-#define VARNODE_NOT_FOUND     5 /* find: a requested serial number did not answer */
-#define VARNODE_TIMEOUT       6 /* no matching reply within the module's time-out */
-#define VARNODE_ABORTED       7 /* the module aborted the operation */
-#define VARNODE_RESERVED      8 /* the module is busy (reserved) */
-#define VARNODE_CONFIGURATION 9 /* the module refused: its configuration forbids it */
+/* Result codes, channel counts, sensor codes and limits: catalogue.h. */
 
 /* ---- Library ---------------------------------------------------------- */
 
@@ -78,7 +72,9 @@ VARNODE_API uint8_t get_driver(char *vendor, uint32_t *vendor_size,
 
 /* ---- Device management ----------------------------------------------- */
 
-/* Broadcasts an identity request (5) on every local IPv4 interface. A module
+/* Broadcasts an identity request (5) from every local IPv4 address (each of
+ * several addresses on one link too; an interface that vanishes meanwhile
+ * is skipped). A module
  * is reported by the address in its identity, not by where the reply came
  * from; replies that do not decode are ignored.
  * Every reply that arrives within the window counts, however many come at

@@ -2,10 +2,14 @@
 #include "api/channel_args.hpp"
 #include "api/frame.hpp"
 #include "modules/analog_input.hpp"
+#include "varnode/catalogue.h"
 
 using namespace varnode;
 
 namespace {
+
+// The twins share one channel count.
+static_assert(VARNODE_RA01_CHANNELS == VARNODE_RE01_CHANNELS);
 
 template <class Module>
 Module module_at(std::uint32_t address) {
@@ -26,7 +30,7 @@ template <class Module>
 api::Result measure(std::uint32_t address, const std::uint8_t* channels, std::uint8_t count,
                     std::uint32_t samples, float frequency, float* values, std::uint32_t* size) {
   return api::guarded([&] {
-    const ChannelSet set = api::channel_set(channels, count, 8);
+    const ChannelSet set = api::channel_set(channels, count, Module::channel_count);
     api::require_pointer(size);
     // In 32 bits as the caller counts; a product that wraps is caught by the
     // sample limit before anything is sent.

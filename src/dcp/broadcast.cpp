@@ -1,24 +1,35 @@
 #include "dcp/broadcast.hpp"
 
+#include <set>
+
 #include "dcp/exchange.hpp"
 #include "net/clock.hpp"
 
 namespace varnode::DCP {
 
 InterfaceSockets::InterfaceSockets() {
+  IP::InterfaceTable table;
   try {
-    for (const std::string& name : IP::interface_names()) {
-      const IP::Address address = IP::interface_address(name);
-      try {
-        auto socket = std::make_unique<UDP::Socket>(address, 0);
-        socket->enlarge_receive_buffer();
-        sockets_.push_back(std::move(socket));
-      } catch (const UDP::Exception&) {
-        // An interface without a usable socket is simply left out.
-      }
-    }
+    table = IP::interfaces();
   } catch (const IP::Exception&) {
     throw Exception::Network{};
+  }
+  // The table is read once: an interface that vanishes after it was listed
+  // fails only its own bind, and is left out like any other unusable one.
+  std::set<IP::Address> bound;
+  for (const auto& [name, interface] : table) {
+    if (!bound.insert(interface.address).second) continue;
+    try {
+      auto socket = std::make_unique<UDP::Socket>(interface.address, 0);
+      socket->enlarge_receive_buffer();
+      sockets_.push_back(std::move(socket));
+    } catch (const UDP::Exception::Internal&) {
+      // No descriptor to be had: a search on fewer interfaces than asked
+      // would pass off a partial answer as the whole one.
+      throw Exception::Network{};
+    } catch (const UDP::Exception&) {
+      // An address that cannot be bound (gone since the listing) is left out.
+    }
   }
 }
 

@@ -10,10 +10,11 @@
 
 namespace varnode::DCP {
 
-// One socket per local IPv4 interface, bound to its address, in ascending
-// order of interface name, with as large a receive buffer as the system
+// One socket per local IPv4 address (a link may carry several), bound to
+// it, in ascending order of interface name, with as large a receive buffer as the system
 // allows (a rack answers a broadcast all at once); owned by one call, never
-// pooled.
+// pooled. Throws Exception::Network when the table cannot be read or no
+// descriptor is to be had.
 class InterfaceSockets {
  public:
   InterfaceSockets();

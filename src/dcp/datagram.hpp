@@ -15,22 +15,14 @@ struct Exception {
   virtual ~Exception() = default;
   struct Network;
   struct Parameter;
-  struct Timeout;
 };
 struct Exception::Network : Exception {};
 struct Exception::Parameter : Exception {};
-struct Exception::Timeout : Exception {};
 
 inline constexpr std::uint16_t port = 30000;
 inline constexpr std::size_t header_size = 8;
 
 using View = std::span<const std::uint8_t>;
-
-struct Header {
-  std::uint16_t code = 0;
-  std::uint16_t length = 0;
-  std::uint32_t transaction_id = 0;
-};
 
 // A decoded datagram; the payload views the bytes it was decoded from.
 struct Message {

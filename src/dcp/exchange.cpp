@@ -53,13 +53,6 @@ std::optional<Received> receive_until(UDP::Socket& socket, std::uint64_t deadlin
   }
 }
 
-Received receive(UDP::Socket& socket, std::uint16_t wait, Bytes& buffer) {
-  buffer.resize(UDP::largest_datagram);
-  const std::optional<Received> received = receive_until(socket, current_milliseconds() + wait, buffer);
-  if (!received) throw Exception::Timeout{};
-  return *received;
-}
-
 Transaction::Transaction(IP::Address destination) : Transaction(destination, std::lock_guard(library_mutex())) {}
 
 // The id and the lease under one hold: two short steps, one lock.

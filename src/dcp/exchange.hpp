@@ -25,10 +25,6 @@ std::optional<Message> accepted(const UDP::Datagram& datagram, std::span<const s
 // Sends one datagram to port 30000 of `destination`; throws Exception::Network.
 void send(UDP::Socket& socket, IP::Address destination, std::uint16_t code, std::uint32_t transaction_id,
           View payload);
-// Returns the first well-formed datagram from port 30000 within `wait` ms,
-// dropping anything else. Throws Exception::Timeout or Exception::Network.
-// Kept for the tests' scripted peers; the library uses receive_until.
-Received receive(UDP::Socket& socket, std::uint16_t wait, Bytes& buffer);
 // The first well-formed datagram from port 30000 before `deadline` (in
 // current_milliseconds), or nothing. One readiness wait runs to the deadline
 // rather than in slices. Throws Exception::Network.

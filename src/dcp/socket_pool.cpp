@@ -1,17 +1,33 @@
 #include "dcp/socket_pool.hpp"
 
-#include "dcp/lock.hpp"
+#include <algorithm>
+
 #include "dcp/datagram.hpp"
+#include "dcp/lock.hpp"
 
 namespace varnode::DCP {
 
+namespace {
+
+// Requests are short; only replies can take a whole datagram.
+constexpr std::size_t request_capacity = 1500;
+
+}  // namespace
+
 SocketPool::Lease SocketPool::lease(const std::lock_guard<std::mutex>&) {
+  Entry* closed = nullptr;
+  std::size_t closed_index = 0;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    // Only leasing sets the flag, and it holds the mutex: a clear flag stays
-    // clear until this store.
-    if (!entries_[i].in_use.load(std::memory_order_acquire)) {
-      entries_[i].in_use.store(true, std::memory_order_relaxed);
-      return Lease(i, entries_[i]);
+    Entry& entry = entries_[i];
+    if (entry.in_use) continue;
+    if (entry.socket) {
+      entry.in_use = true;
+      --idle_;
+      return Lease(*this, i, entry);
+    }
+    if (closed == nullptr) {
+      closed = &entry;
+      closed_index = i;
     }
   }
   std::unique_ptr<UDP::Socket> socket;
@@ -20,9 +36,15 @@ SocketPool::Lease SocketPool::lease(const std::lock_guard<std::mutex>&) {
   } catch (const UDP::Exception&) {
     throw Exception::Network{};
   }
-  Entry& entry = entries_.emplace_back(std::move(socket));
-  entry.request.reserve(UDP::largest_datagram);
-  return Lease(entries_.size() - 1, entry);
+  if (closed == nullptr) {
+    closed = &entries_.emplace_back();
+    closed_index = entries_.size() - 1;
+  }
+  closed->reply.resize(UDP::largest_datagram);
+  closed->request.reserve(request_capacity);
+  closed->socket = std::move(socket);
+  closed->in_use = true;
+  return Lease(*this, closed_index, *closed);
 }
 
 SocketPool::Lease SocketPool::lease() {
@@ -30,16 +52,31 @@ SocketPool::Lease SocketPool::lease() {
   return lease(lock);
 }
 
+void SocketPool::release(Entry& entry) {
+  std::unique_ptr<UDP::Socket> closing;
+  {
+    const std::lock_guard lock(library_mutex());
+    entry.in_use = false;
+    if (idle_ < idle_socket_limit) {
+      ++idle_;
+      return;
+    }
+    closing = std::move(entry.socket);
+    Bytes().swap(entry.reply);
+    Bytes().swap(entry.request);
+  }
+  // Closed outside the lock: the mutex is held only for short steps.
+}
+
 std::size_t SocketPool::size() const {
   const std::lock_guard lock(library_mutex());
-  return entries_.size();
+  return static_cast<std::size_t>(
+      std::count_if(entries_.begin(), entries_.end(), [](const Entry& entry) { return entry.socket != nullptr; }));
 }
 
 std::size_t SocketPool::idle() const {
   const std::lock_guard lock(library_mutex());
-  std::size_t count = 0;
-  for (const Entry& entry : entries_) count += entry.in_use.load(std::memory_order_acquire) ? 0 : 1;
-  return count;
+  return idle_;
 }
 
 SocketPool& socket_pool() {

@@ -3,12 +3,13 @@
 #include "dcp/broadcast.hpp"
 #include "dcp/transaction_id.hpp"
 #include "device/commands.hpp"
+#include "varnode/catalogue.h"
 
 namespace varnode {
 namespace {
 
 DCP::View checked(DCP::View text, std::uint8_t flag) {
-  if (text.size() > 64 || flag > 1) throw Device::Exception::Parameter{};
+  if (text.size() > VARNODE_CONFIGURE_TEXT_LIMIT || flag > 1) throw Device::Exception::Parameter{};
   return text;
 }
 

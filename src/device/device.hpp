@@ -22,6 +22,7 @@ class Device {
     struct Timeout;
   };
 
+  class Stream;                 // one request, many replies; device/stream.hpp
   struct Info;                  // identity, device/info.hpp
   struct Status;                // status items, device/status.hpp
   struct StatusItem;
@@ -59,6 +60,11 @@ class Device {
   static void configure(std::uint32_t serial_number, const NetworkConfiguration& configuration);
 
  private:
+  // Whether the process-wide time-out registry has an entry for the address:
+  // what a refused call left behind. Only the tests' probe may ask.
+  static bool registered(IP::Address address);
+  friend struct RegistryProbe;
+
   IP::Address address_;
 };
 
@@ -77,21 +83,5 @@ T Device::query(std::uint16_t code, std::uint16_t reply_code, Bytes payload) con
     throw Exception::Failed{};
   }
 }
-
-// Per-address reply time-outs in milliseconds. The process-wide one lives
-// behind Device and is used under the library mutex.
-class TimeoutRegistry {
- public:
-  std::uint16_t register_address(IP::Address address);
-  std::uint16_t get(IP::Address address) const;
-  void set(IP::Address address, std::uint16_t milliseconds);
-  bool contains(IP::Address address) const { return entries_.contains(address.host_value()); }
-
- private:
-  std::map<std::uint32_t, std::uint16_t> entries_;
-};
-
-// True when the process-wide registry has an entry for the address.
-bool is_registered(IP::Address address);
 
 }  // namespace varnode

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <iterator>
 
+#include "varnode/catalogue.h"
+
 namespace varnode::frequency {
 namespace {
 
-constexpr std::uint16_t settings[] = {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000};
+constexpr std::uint16_t settings[] = {VARNODE_FREQUENCIES};
 
 }  // namespace
 

@@ -3,9 +3,10 @@
 #include <cstring>
 #include <optional>
 
-#include "dcp/exchange.hpp"
 #include "device/commands.hpp"
 #include "device/frequency.hpp"
+#include "device/reply.hpp"
+#include "device/stream.hpp"
 #include "modules/arrived_chunks.hpp"
 #include "net/clock.hpp"
 
@@ -52,70 +53,47 @@ void AnalogInput<Family>::stop() const {
 }
 
 template <std::uint8_t Family>
-Measurement AnalogInput<Family>::measure(const std::set<std::uint8_t>& channels, std::uint32_t samples,
+Measurement AnalogInput<Family>::measure(const ChannelSet& requested, std::uint32_t samples,
                                          float frequency) const {
-  if (channels.empty()) throw Device::Exception::Parameter{};
+  channels::require_some(requested);
   // Two ordered comparisons, so that NaN passes as the module's business.
   if (samples > 1 && (frequency < 6.0f || frequency > 3000.0f)) throw Device::Exception::Parameter{};
   if (samples == 0 || samples > max_samples) throw Device::Exception::Parameter{};
-  std::uint8_t mask = 0;
-  for (const std::uint8_t channel : channels) {
-    if (channel < 1 || channel > 8) throw Device::Exception::Parameter{};
-    mask = static_cast<std::uint8_t>(mask | 1u << (channel - 1));
-  }
+  const std::uint8_t mask = channels::mask(requested, channel_count);
   refuse_unreachable(device_.address());
-  const std::size_t size = channels.size() * std::size_t{samples} * 4;
-  return Measurement(std::vector(channels.begin(), channels.end()), samples,
+  const std::size_t size = requested.size() * std::size_t{samples} * 4;
+  return Measurement(std::vector(requested.begin(), requested.end()), samples,
                      stream(measurement_request(mask, samples, frequency), size));
 }
 
 // Every byte of the buffer must arrive exactly once. An exact repeat of a
-// chunk is taken for a retransmission and dropped; any other overlap means
-// the stream cannot be trusted, and ending when the byte count adds up would
-// report success with a hole in the data.
+// chunk, the same bytes at the same place, is taken for a retransmission and
+// dropped; any other overlap means the stream cannot be trusted, and ending
+// when the byte count adds up would report success with a hole in the data.
+// So does a stream broken into more separate runs than its bookkeeping may
+// hold.
 template <std::uint8_t Family>
 Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const {
   // The buffer is made before the request goes out: touching 32 MB takes
   // long enough for the first chunks to overflow the receive queue.
   Bytes buffer(size);
-  std::optional<DCP::Transaction> transaction;
-  try {
-    transaction.emplace(device_.address());
-    transaction->send(measure_command<Family>, request);
-  } catch (const DCP::Exception&) {
-    throw Device::Exception::Network{};
-  }
+  Device::Stream replies(device_, measure_command<Family>, request);
 
   ArrivedChunks arrived;
+  // The bookkeeping may cost about as much as the buffer (a run takes some 64
+  // bytes), no more: a stream scattered finer than that is not one a module
+  // sends.
+  const std::size_t largest_runs = size / 64 + 64;
   std::size_t remaining = size;
   std::uint64_t deadline = current_milliseconds() + device_.timeout();
   for (;;) {
-    std::optional<DCP::Message> next;
-    try {
-      next = transaction->next_reply(deadline);
-    } catch (const DCP::Exception&) {
-      throw Device::Exception::Network{};
-    }
+    const std::optional<DCP::Message> next = replies.next(deadline);
     if (!next) throw Device::Exception::Timeout{};
     const DCP::Message& reply = *next;
-
-    const bool bare = reply.payload.empty();
-    switch (reply.code) {
-      case aborted_reply<Family>:
-        if (bare) throw typename Exception::Aborted{};
-        throw Device::Exception::Failed{};
-      case configuration_reply<Family>:
-        if (bare) throw typename Exception::Configuration{};
-        throw Device::Exception::Failed{};
-      case reserved_reply<Family>:
-        if (bare) throw typename Exception::Reserved{};
-        throw Device::Exception::Failed{};
-      case chunk_reply<Family>:
-        if (reply.payload.size() >= 4) break;
-        [[fallthrough]];
-      default:
-        throw Device::Exception::Failed{};
-    }
+    reply::judge(reply.code, reply.payload, reply::at_least(chunk_reply<Family>, 4),
+                 reply::Refusal<typename Exception::Aborted>{aborted_reply<Family>},
+                 reply::Refusal<typename Exception::Configuration>{configuration_reply<Family>},
+                 reply::Refusal<typename Exception::Reserved>{reserved_reply<Family>});
 
     const std::uint32_t offset = DCP::get_u32(reply.payload.data());
     const DCP::View chunk = reply.payload.subspan(4);
@@ -123,6 +101,9 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
     if (!chunk.empty()) {
       switch (arrived.add(offset, static_cast<std::uint32_t>(chunk.size()))) {
         case ArrivedChunks::Outcome::repeated:
+          // Only the same bytes again are a retransmission: other bytes in
+          // the same place leave no way to tell which copy is right.
+          if (std::memcmp(buffer.data() + offset, chunk.data(), chunk.size()) != 0) throw Device::Exception::Failed{};
           // Neither counted nor a sign of progress: a module repeating a
           // chunk for ever must still meet the time-out.
           if (current_milliseconds() >= deadline) throw Device::Exception::Timeout{};
@@ -132,6 +113,7 @@ Bytes AnalogInput<Family>::stream(const Bytes& request, std::size_t size) const 
         case ArrivedChunks::Outcome::added:
           break;
       }
+      if (arrived.runs() > largest_runs) throw Device::Exception::Failed{};
       std::memcpy(buffer.data() + offset, chunk.data(), chunk.size());
       remaining -= chunk.size();
       if (remaining == 0) return buffer;

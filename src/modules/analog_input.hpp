@@ -3,9 +3,9 @@
 // multi-sample measurements. Same commands under different family bytes.
 
 #include <cstdint>
-#include <set>
 #include <vector>
 
+#include "device/channels.hpp"
 #include "device/device.hpp"
 #include "modules/measurement.hpp"
 
@@ -20,6 +20,7 @@ class AnalogInput {
     struct Reserved;
   };
 
+  static constexpr Channel channel_count = 8;
   static constexpr std::uint32_t max_samples = 1'000'000;
 
   explicit AnalogInput(const Device& device) : device_(device) {}
@@ -29,7 +30,7 @@ class AnalogInput {
   void stop() const;
   // One request answered by a stream of chunks placed by offset. The
   // time-out restarts with every chunk but an exact repeat of an earlier one.
-  Measurement measure(const std::set<std::uint8_t>& channels, std::uint32_t samples, float frequency) const;
+  Measurement measure(const ChannelSet& channels, std::uint32_t samples, float frequency) const;
 
  private:
   Bytes stream(const Bytes& request, std::size_t size) const;

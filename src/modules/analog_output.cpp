@@ -1,9 +1,11 @@
 #include "modules/analog_output.hpp"
 
+#include "device/commands.hpp"
+
 namespace varnode {
 namespace {
 
-constexpr std::uint16_t control_command = 0x0800;
+constexpr std::uint16_t control_command = commands::family_code(0x08, 0x00);
 
 }  // namespace
 

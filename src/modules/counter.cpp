@@ -1,14 +1,19 @@
 #include "modules/counter.hpp"
 
+#include "device/commands.hpp"
+#include "device/reply.hpp"
+
 namespace varnode {
 namespace {
 
-constexpr std::uint16_t disable_command = 0x0700;
-constexpr std::uint16_t enable_command = 0x0701;
-constexpr std::uint16_t read_command = 0x0702;
-constexpr std::uint16_t counts_reply = 0x0703;
-constexpr std::uint16_t clear_command = 0x0704;
-constexpr std::uint16_t set_mode_command = 0x0705;
+using commands::family_code;
+constexpr std::uint8_t family = 0x07;
+constexpr std::uint16_t disable_command = family_code(family, 0x00);
+constexpr std::uint16_t enable_command = family_code(family, 0x01);
+constexpr std::uint16_t read_command = family_code(family, 0x02);
+constexpr std::uint16_t counts_reply = family_code(family, 0x03);
+constexpr std::uint16_t clear_command = family_code(family, 0x04);
+constexpr std::uint16_t set_mode_command = family_code(family, 0x05);
 constexpr std::size_t value_size = 8;
 
 std::int64_t get_i64(const std::uint8_t* data) { return static_cast<std::int64_t>(DCP::get_u64(data)); }
@@ -33,8 +38,8 @@ void QU01::set_mode(const ChannelMap<std::uint8_t>& modes) const {
 
 QU01::Reading QU01::read(const ChannelSet& requested) const {
   Bytes payload{channels::mask(requested, channel_count)};
-  if (device_.exchange(read_command, payload) != counts_reply || payload.size() != value_size * (1 + requested.size()))
-    throw Device::Exception::Failed{};
+  const std::uint16_t answer = device_.exchange(read_command, payload);
+  reply::judge(answer, payload, reply::exactly(counts_reply, value_size * (1 + requested.size())));
   return Reading{get_i64(payload.data()),
                  channels::values_of(requested, payload.data() + value_size, value_size, get_i64)};
 }

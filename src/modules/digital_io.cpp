@@ -1,6 +1,7 @@
 #include "modules/digital_io.hpp"
 
 #include "device/commands.hpp"
+#include "device/reply.hpp"
 
 namespace varnode {
 namespace {
@@ -15,9 +16,8 @@ template <std::uint8_t F> constexpr std::uint16_t levels_reply = family_code(F, 
 }  // namespace
 
 template <std::uint8_t Family>
-void DigitalIO<Family>::refused(std::uint16_t reply, const Bytes& payload) {
-  if (reply == refusal_reply<Family> && payload.empty()) throw typename Exception::Configuration{};
-  throw Device::Exception::Failed{};
+void DigitalIO<Family>::judge(std::uint16_t reply, const Bytes& payload, reply::Expected expected) {
+  reply::judge(reply, payload, expected, reply::Refusal<typename Exception::Configuration>{refusal_reply<Family>});
 }
 
 template <std::uint8_t Family>
@@ -31,16 +31,16 @@ template <std::uint8_t Family>
 void DigitalIO<Family>::write(const ChannelMap<bool>& levels) const {
   channels::require_some(levels);
   Bytes payload = channels::mask_and_flags(levels, channel_count);
-  const std::uint16_t reply = device_.exchange(write_command<Family>, payload);
-  if (reply != commands::acknowledgement_reply || !payload.empty()) refused(reply, payload);
+  const std::uint16_t answer = device_.exchange(write_command<Family>, payload);
+  judge(answer, payload, reply::exactly(commands::acknowledgement_reply, 0));
 }
 
 template <std::uint8_t Family>
 ChannelMap<bool> DigitalIO<Family>::read(const ChannelSet& requested) const {
   channels::require_some(requested);
   Bytes payload{channels::mask(requested, channel_count)};
-  const std::uint16_t reply = device_.exchange(read_command<Family>, payload);
-  if (reply != levels_reply<Family> || payload.size() != 1) refused(reply, payload);
+  const std::uint16_t answer = device_.exchange(read_command<Family>, payload);
+  judge(answer, payload, reply::exactly(levels_reply<Family>, 1));
   return channels::flags_of(payload[0], requested);
 }
 

@@ -6,6 +6,7 @@
 
 #include "device/device.hpp"
 #include "device/channels.hpp"
+#include "device/reply.hpp"
 
 namespace varnode {
 
@@ -29,7 +30,8 @@ class DigitalIO {
   ChannelMap<bool> read(const ChannelSet& channels) const;
 
  private:
-  [[noreturn]] static void refused(std::uint16_t reply, const Bytes& payload);
+  // The expected answer, or the module's refusal as Exception::Configuration.
+  static void judge(std::uint16_t reply, const Bytes& payload, reply::Expected expected);
 
   Device device_;
 };

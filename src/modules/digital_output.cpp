@@ -1,6 +1,7 @@
 #include "modules/digital_output.hpp"
 
 #include "device/commands.hpp"
+#include "device/reply.hpp"
 
 namespace varnode {
 namespace {
@@ -23,9 +24,8 @@ template <std::uint8_t Family>
 ChannelMap<float> DigitalOutput<Family>::measure(const ChannelSet& requested) const requires(Family == 0x01) {
   channels::require_some(requested);
   Bytes payload{channels::mask(requested, channel_count)};
-  if (device_.exchange(measure_command<Family>, payload) != values_reply<Family> ||
-      payload.size() != value_size * requested.size())
-    throw Device::Exception::Failed{};
+  const std::uint16_t answer = device_.exchange(measure_command<Family>, payload);
+  reply::judge(answer, payload, reply::exactly(values_reply<Family>, value_size * requested.size()));
   return channels::values_of(requested, payload.data(), value_size, DCP::get_f32);
 }
 

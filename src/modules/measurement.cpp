@@ -26,6 +26,15 @@ void Measurement::write(std::span<const std::uint8_t> order, float* out) const {
   for (const std::uint8_t channel : order) offsets.push_back(position(channel) * 4);
   const std::size_t stride = channels_.size() * 4;
   const std::uint8_t* row = buffer_.data();
+  // Asked for in the module's own order: the buffer is read straight
+  // through, a loop the compiler turns into wide byte swaps.
+  bool in_place = offsets.size() == channels_.size();
+  for (std::size_t i = 0; in_place && i < offsets.size(); ++i) in_place = offsets[i] == i * 4;
+  if (in_place) {
+    const std::size_t count = std::size_t{samples_} * channels_.size();
+    for (std::size_t i = 0; i < count; ++i) out[i] = DCP::get_f32(row + 4 * i);
+    return;
+  }
   for (std::uint32_t s = 0; s < samples_; ++s, row += stride) {
     for (const std::size_t offset : offsets) *out++ = DCP::get_f32(row + offset);
   }

@@ -53,12 +53,14 @@ struct Interface {
   Address gateway;  // first gateway on Windows, 0.0.0.0 elsewhere
 };
 
-using InterfaceTable = std::map<std::string, Interface>;
+// Every IPv4 address of every interface, by interface name: a link may carry
+// several addresses, each an entry of its own.
+using InterfaceTable = std::multimap<std::string, Interface>;
 
 // Platform-specific: the operating system's IPv4 interfaces by name.
 InterfaceTable interfaces();
 std::set<std::string> interface_names();
-// Throws Exception::Network when the interface is gone.
+// The interface's first address. Throws Exception::Network when it is gone.
 Address interface_address(const std::string& name);
 
 // The directed-broadcast test against one interface, shared by all platforms.

@@ -15,17 +15,16 @@ struct Exception {
   virtual ~Exception() = default;
   struct Internal;
   struct Network;
-  struct Timeout;
 };
 struct Exception::Internal : Exception {};
 struct Exception::Network : Exception {};
-struct Exception::Timeout : Exception {};
 
 inline constexpr int receive_buffer_size = 65536;
 // What a socket that collects a burst of broadcast replies asks for: room
 // for a few thousand replies while the collection catches up.
 inline constexpr int large_receive_buffer_size = 16 << 20;
-inline constexpr std::size_t largest_datagram = 1500;
+// The largest UDP payload over IPv4: every datagram a peer can send is read whole.
+inline constexpr std::size_t largest_datagram = 65507;
 
 // Where a received datagram came from and how many of its bytes were kept.
 struct Datagram {
@@ -48,9 +47,6 @@ class Socket {
   // its bytes to `data`. Nothing when none came in time: on the hot path a
   // quiet socket is not an error. Throws only for a failing socket.
   std::optional<Datagram> receive(std::uint32_t wait, std::uint8_t* data, std::size_t capacity);
-  // The same, with Exception::Timeout for silence; its bytes replace `data`.
-  // Kept for the tests' scripted peers; the library uses the one above.
-  IP::Address receive(std::uint16_t wait, std::uint16_t& source_port, Bytes& data);
   // The local address and port the system gave this socket.
   std::uint16_t local_port() const;
   // Raises the receive buffer towards large_receive_buffer_size, as far as

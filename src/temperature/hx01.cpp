@@ -1,17 +1,21 @@
 #include "temperature/hx01.hpp"
 
+#include "device/commands.hpp"
 #include "device/frequency.hpp"
+#include "device/reply.hpp"
 #include "temperature/measurement.hpp"
 #include "temperature/sensors.hpp"
 
 namespace varnode {
 namespace {
 
-constexpr std::uint16_t measure_command = 0x0600;
-constexpr std::uint16_t values_reply = 0x0601;
-constexpr std::uint16_t refusal_reply = 0x0602;
-constexpr std::uint16_t set_frequency_command = 0x0608;
-constexpr std::uint16_t set_sensor_command = 0x0609;
+using commands::family_code;
+constexpr std::uint8_t family = 0x06;
+constexpr std::uint16_t measure_command = family_code(family, 0x00);
+constexpr std::uint16_t values_reply = family_code(family, 0x01);
+constexpr std::uint16_t refusal_reply = family_code(family, 0x02);
+constexpr std::uint16_t set_frequency_command = family_code(family, 0x08);
+constexpr std::uint16_t set_sensor_command = family_code(family, 0x09);
 
 constexpr std::uint8_t no_sensor = 0;
 constexpr std::uint8_t voltage_input = 1;
@@ -41,7 +45,7 @@ float HX01::Sensor::convert(float voltage, float cold_junction) const {
   if (code_ == voltage_input) return voltage;
   const Spline<float>& to_voltage = Sensors::thermocouple_voltage().at(code_);
   // Written so that a NaN cold junction fails too.
-  if (!(cold_junction >= to_voltage.first_knot() && cold_junction <= to_voltage.last_knot()))
+  if (!(cold_junction >= to_voltage.first_knot() && cold_junction <= to_voltage.end_knot()))
     throw Device::Exception::Failed{};
   // The tables are referred to a junction at 0 degrees Celsius.
   const float referred = to_voltage.evaluate(cold_junction) + voltage;
@@ -53,8 +57,8 @@ ChannelMap<float> HX01::measure(const ChannelSet& requested) const {
   channels::require_some(requested);
   Bytes payload{channels::mask(requested, channel_count)};
   const std::uint16_t reply = device_.exchange(measure_command, payload);
-  measurement::judge<Exception::Configuration>(reply, payload, values_reply, refusal_reply,
-                                               cold_junction_size + channel_size * requested.size());
+  reply::judge(reply, payload, reply::exactly(values_reply, cold_junction_size + channel_size * requested.size()),
+               reply::Refusal<Exception::Configuration>{refusal_reply});
   const float cold_junction = cold_junction_temperature(DCP::get_f32(payload.data()));
   return channels::values_of(requested, payload.data() + cold_junction_size, channel_size,
                              [cold_junction](const std::uint8_t* data) {

@@ -4,18 +4,22 @@
 #include <cmath>
 #include <iterator>
 
+#include "device/commands.hpp"
 #include "device/frequency.hpp"
+#include "device/reply.hpp"
 #include "temperature/measurement.hpp"
 #include "temperature/sensors.hpp"
 
 namespace varnode {
 namespace {
 
-constexpr std::uint16_t measure_command = 0x0200;
-constexpr std::uint16_t values_reply = 0x0201;
-constexpr std::uint16_t refusal_reply = 0x0202;
-constexpr std::uint16_t set_frequency_command = 0x0208;
-constexpr std::uint16_t set_sensor_command = 0x0209;
+using commands::family_code;
+constexpr std::uint8_t family = 0x02;
+constexpr std::uint16_t measure_command = family_code(family, 0x00);
+constexpr std::uint16_t values_reply = family_code(family, 0x01);
+constexpr std::uint16_t refusal_reply = family_code(family, 0x02);
+constexpr std::uint16_t set_frequency_command = family_code(family, 0x08);
+constexpr std::uint16_t set_sensor_command = family_code(family, 0x09);
 
 constexpr std::uint8_t no_sensor = 0;
 constexpr std::uint8_t voltage_input = 1;
@@ -110,8 +114,8 @@ ChannelMap<float> HX02::measure(const ChannelSet& requested) const {
   channels::require_some(requested);
   Bytes payload{channels::mask(requested, channel_count)};
   const std::uint16_t reply = device_.exchange(measure_command, payload);
-  measurement::judge<Exception::Configuration>(reply, payload, values_reply, refusal_reply,
-                                               channel_size * requested.size());
+  reply::judge(reply, payload, reply::exactly(values_reply, channel_size * requested.size()),
+               reply::Refusal<Exception::Configuration>{refusal_reply});
   return channels::values_of(requested, payload.data(), channel_size, [](const std::uint8_t* data) {
     return Sensor::reported(data).convert(DCP::get_f32(data + Sensor::wire_size));
   });

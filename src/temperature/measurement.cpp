@@ -8,7 +8,7 @@ namespace varnode::measurement {
 float within_table(const Spline<float>& spline, float x) {
   constexpr float infinity = std::numeric_limits<float>::infinity();
   if (x < spline.first_knot()) return -infinity;
-  if (x > spline.last_knot()) return infinity;
+  if (x > spline.end_knot()) return infinity;
   return spline.evaluate(x);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// What HX01 and HX02 share: the shape of a measure reply, and the rules that turn a table lookup into a reported
+// What HX01 and HX02 share: the rules that turn a table lookup into a reported
 // value.
 
 #include <cstddef>
@@ -10,17 +10,8 @@
 
 namespace varnode::measurement {
 
-// Judges a measure reply: `refusal` with an empty payload is the module
-// saying its channels are not set up for this; any other answer but
-// `accepted` with exactly `size` bytes is a failure.
-template <class Refused>
-void judge(std::uint16_t reply, const Bytes& payload, std::uint16_t accepted, std::uint16_t refusal,
-           std::size_t size) {
-  if (reply == refusal && payload.empty()) throw Refused{};
-  if (reply != accepted || payload.size() != size) throw Device::Exception::Failed{};
-}
-
-// `x` read through `spline` within its knots; outside them the value is the
+// `x` read through `spline` anywhere from its first to its last row, both
+// included; outside them the value is the
 // infinity on that side, which tells the caller the sensor is off the table
 // without inventing a temperature.
 float within_table(const Spline<float>& spline, float x);

@@ -1,7 +1,5 @@
 #include "temperature/sensors.hpp"
 
-#include <utility>
-
 #include "temperature/tables/tables.hpp"
 
 namespace varnode::Sensors {
@@ -44,27 +42,24 @@ const Spline<float> cold_junction_spline = spline(Tables::cold_junction, false);
 
 // A function-local static is built exactly once even under concurrent first
 // calls; if building throws, nothing is kept and the next call tries again.
+struct Thermocouples {
+  Registry temperature;
+  Registry voltage;
+};
+
 const Thermocouples& thermocouples() {
-  static const Thermocouples built = build_thermocouples();
+  static const Thermocouples built = {build(thermocouple_tables, false), build(thermocouple_tables, true)};
   return built;
 }
 
 }  // namespace
-
-Thermocouples build_thermocouples() {
-  Registry temperature = build(thermocouple_tables, false);
-  Registry voltage = build(thermocouple_tables, true);
-  return {std::move(temperature), std::move(voltage)};
-}
-
-Registry build_sensors() { return build(sensor_tables, false); }
 
 const Registry& thermocouple_temperature() { return thermocouples().temperature; }
 
 const Registry& thermocouple_voltage() { return thermocouples().voltage; }
 
 const Registry& sensor_temperature() {
-  static const Registry built = build_sensors();
+  static const Registry built = build(sensor_tables, false);
   return built;
 }
 

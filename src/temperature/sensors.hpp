@@ -20,12 +20,4 @@ const Registry& sensor_temperature();
 // Resistance ratio -> kelvin of the HX01 cold junction; built at load.
 const Spline<float>& cold_junction();
 
-// What the first calls above build, each time anew; for measuring the cost.
-struct Thermocouples {
-  Registry temperature;
-  Registry voltage;
-};
-Thermocouples build_thermocouples();
-Registry build_sensors();
-
 }  // namespace varnode::Sensors

@@ -8,6 +8,7 @@ namespace varnode {
 Spline<float>::Spline() {
   const float nan = std::bit_cast<float>(std::uint32_t{0x7FC00000});
   segments_.push_back({nan, nan, nan, nan, nan});
+  end_ = nan;
 }
 
 // Every step is single precision in a fixed order, so that the segments are
@@ -45,6 +46,7 @@ Spline<float>::Spline(const float* points, std::size_t n, bool swap) {
     const float d = (M[i + 1] - M[i]) / 6.0f / h[i];
     segments_.push_back({x(i), y(i), b, M[i] * 0.5f, d});
   }
+  end_ = x(n - 1);
 }
 
 float Spline<float>::evaluate(float x) const {

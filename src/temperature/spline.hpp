@@ -35,10 +35,13 @@ class Spline<float> {
   float first_knot() const { return segments_.front().x0; }
   // The start of the last segment: the table's second-to-last x.
   float last_knot() const { return segments_.back().x0; }
+  // The table's last x, where the last segment ends.
+  float end_knot() const { return end_; }
   std::span<const Segment> segments() const { return segments_; }
 
  private:
   std::vector<Segment> segments_;
+  float end_;
 };
 
 struct Spline<float>::Exception::Parameter : Spline<float>::Exception {};

@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <set>
+#include <string>
+#include <thread>
 
 #include "device/device.hpp"
 #include "net/clock.hpp"
 #include "support/fake_module.hpp"
 #include "support/netns.hpp"
 #include "support/payloads.hpp"
+#include "support/registry.hpp"
 #include "varnode/varnode.h"
 
 namespace varnode {
@@ -17,6 +24,7 @@ namespace {
 using test::FakeModule;
 using test::Reply;
 using test::Request;
+using test::is_registered;
 
 constexpr std::uint32_t ip(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
   return (a << 24) | (b << 16) | (c << 8) | d;
@@ -150,6 +158,59 @@ TEST_F(Discovery, SerialModeCountsOnlyGoodReplies) {
   EXPECT_EQ(find(addresses.data(), &size, serials.data(), serials.size()), 5);
   EXPECT_EQ(addresses, (std::array<std::uint32_t, 2>{7, 7}));
   EXPECT_EQ(size, 2u);
+}
+
+// A second address on a link, added after the first: both are searched.
+TEST_F(Discovery, EveryAddressOfALinkIsSearched) {
+  const std::string local = "198.18.111.1/24 dev " + links[0]->local_link();
+  test::run_command("ip addr add " + local);
+  links[0]->add_address("198.18.111.2/24");
+  const auto module = module_behind(0, identity_replies([](const Request& r) {
+    return std::vector{identity(r, 0x11, ip(198, 18, 11, 17))};
+  }));
+  std::array<std::uint32_t, 2> addresses{};
+  std::uint32_t size = addresses.size();
+  const std::uint8_t result = find(addresses.data(), &size, nullptr, 0);
+  const auto heard = module->requests();
+  test::run_command("ip addr del " + local);
+  ASSERT_EQ(result, 0);
+  ASSERT_EQ(size, 1u);
+  EXPECT_EQ(addresses[0], ip(198, 18, 11, 17));
+  std::set<IP::Address> sources;
+  for (const Request& request : heard) sources.insert(request.source);
+  EXPECT_EQ(sources, (std::set{IP::Address(ip(198, 18, 11, 1)), IP::Address(ip(198, 18, 111, 1))}));
+}
+
+// Interfaces created and deleted beside the module's link while find runs
+// again and again: the ones that vanish are skipped, the module is found.
+TEST_F(Discovery, InterfacesComingAndGoingAreSkipped) {
+  const auto module = module_behind(0, identity_replies([](const Request& r) {
+    return std::vector{identity(r, 0x22, ip(198, 18, 11, 22))};
+  }));
+  const std::string batch = testing::TempDir() + "varnode_churn.batch";
+  {
+    std::ofstream out(batch);
+    for (int i = 0; i < 1500; ++i)
+      out << "link add vnchurn0 type veth peer name vnchurn1\naddr add 198.18.99.1/24 dev vnchurn0\n"
+             "link del vnchurn0\n";
+  }
+  std::atomic<bool> churning{true};
+  std::thread churn([&] {
+    std::system(("ip -force -batch " + batch + " >/dev/null 2>&1").c_str());
+    churning = false;
+  });
+  const std::uint32_t serial = 0x22;
+  int calls = 0;
+  int failed = 0;
+  while (churning && calls < 3000) {
+    std::uint32_t address = 0;
+    std::uint32_t size = 1;
+    ++calls;
+    if (find(&address, &size, &serial, 1) != 0 || address != ip(198, 18, 11, 22)) ++failed;
+  }
+  churn.join();
+  std::printf("%d of %d calls failed while interfaces came and went\n", failed, calls);
+  EXPECT_EQ(failed, 0);
 }
 
 TEST_F(Discovery, NobodyAnswers) {

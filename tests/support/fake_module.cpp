@@ -15,6 +15,16 @@
 
 namespace varnode::test {
 
+std::optional<IP::Address> receive_datagram(UDP::Socket& socket, std::uint32_t wait, std::uint16_t& port,
+                                            Bytes& data) {
+  data.resize(UDP::largest_datagram);
+  const std::optional<UDP::Datagram> datagram = socket.receive(wait, data.data(), data.size());
+  data.resize(datagram ? datagram->size : 0);
+  if (!datagram) return std::nullopt;
+  port = datagram->port;
+  return datagram->source;
+}
+
 Reply answer_with_id(std::uint32_t transaction_id, std::uint16_t code, Bytes payload) {
   return Reply{DCP::encode(code, transaction_id, payload)};
 }
@@ -122,7 +132,9 @@ void FakeModule::run() {
     }
     Request request;
     try {
-      request.source = socket_.receive(5, request.source_port, buffer);
+      const auto source = receive_datagram(socket_, 5, request.source_port, buffer);
+      if (!source) continue;
+      request.source = *source;
     } catch (const UDP::Exception&) {
       continue;
     }

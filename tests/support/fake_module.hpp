@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,11 @@
 #include "net/udp.hpp"
 
 namespace varnode::test {
+
+// One datagram within `wait` ms through the socket's own receive; its bytes
+// replace `data`. Nothing when none came.
+std::optional<IP::Address> receive_datagram(UDP::Socket& socket, std::uint32_t wait, std::uint16_t& port,
+                                            Bytes& data);
 
 struct Request {
   IP::Address source;

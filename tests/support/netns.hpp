@@ -5,7 +5,10 @@
 // further namespaces joined to it by veth pairs.
 
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "netns/namespaces.hpp"
 
 namespace varnode::test {
 
@@ -19,7 +22,8 @@ class PrivateNetwork {
 };
 
 // A namespace joined to ours by one veth pair. Addresses are in CIDR form,
-// e.g. "198.18.1.1/24". Removed again on destruction.
+// e.g. "198.18.1.1/24". Removed again on destruction, or by the watchdog
+// when the test program is killed.
 class Peer {
  public:
   Peer(const std::string& local_cidr, const std::string& peer_cidr);
@@ -39,6 +43,7 @@ class Peer {
   std::string name_;
   std::string local_link_;
   std::string peer_link_;
+  std::unique_ptr<netns::Namespaces> namespace_;
 };
 
 // Runs a shell command, failing the test on a non-zero status.

@@ -1,5 +1,3 @@
-#include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,20 +18,8 @@ void run_command(const std::string& command) {
 
 bool PrivateNetwork::enter(std::string& why) {
   if (in_private_network) return true;
-  if (std::system("command -v ip >/dev/null 2>&1") != 0) {
-    why = "the ip command (iproute2) is missing";
-    return false;
-  }
-  if (unshare(CLONE_NEWNET) != 0) {
-    why = "this process may not create a network namespace (run as root)";
-    return false;
-  }
-  if (std::system("ip link set lo up") != 0) {
-    why = "cannot bring up loopback in the new namespace";
-    return false;
-  }
-  in_private_network = true;
-  return true;
+  in_private_network = netns::enter_fresh(why);
+  return in_private_network;
 }
 
 bool PrivateNetwork::entered() { return in_private_network; }
@@ -44,7 +30,7 @@ Peer::Peer(const std::string& local_cidr, const std::string& peer_cidr) {
   name_ = "varnode-" + id;
   local_link_ = "vn" + id + "a";
   peer_link_ = "vn" + id + "b";
-  run_command("ip netns add " + name_);
+  namespace_ = std::make_unique<netns::Namespaces>(std::vector{name_});
   run_command("ip link add " + local_link_ + " type veth peer name " + peer_link_ + " netns " + name_);
   run_command("ip addr add " + local_cidr + " dev " + local_link_);
   run_command("ip link set " + local_link_ + " up");
@@ -53,10 +39,8 @@ Peer::Peer(const std::string& local_cidr, const std::string& peer_cidr) {
   run_command("ip netns exec " + name_ + " ip link set lo up");
 }
 
-Peer::~Peer() {
-  // Deleting the namespace removes its end of the pair, and with it ours.
-  std::system(("ip netns delete " + name_ + " 2>/dev/null").c_str());
-}
+// Deleting the namespace removes its end of the pair, and with it ours.
+Peer::~Peer() = default;
 
 void Peer::add_address(const std::string& cidr) {
   run_command("ip netns exec " + name_ + " ip addr add " + cidr + " dev " + peer_link_);
@@ -66,9 +50,7 @@ void Peer::inside(const std::function<void()>& work) const {
   std::exception_ptr failure;
   std::thread thread([&] {
     try {
-      const int fd = open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0 || setns(fd, CLONE_NEWNET) != 0) throw std::runtime_error("cannot enter " + name_);
-      close(fd);
+      netns::enter(name_);
       work();
     } catch (...) {
       failure = std::current_exception();

@@ -45,7 +45,7 @@ TEST(Frame, BasesAndForeignExceptionsAreOtherErrors) {
   EXPECT_EQ(code_of<Device::Exception>(), 1);
   EXPECT_EQ(code_of<RA01::Exception>(), 1);
   EXPECT_EQ(code_of<KL01::Exception>(), 1);
-  EXPECT_EQ(code_of<DCP::Exception::Timeout>(), 1);
+  EXPECT_EQ(code_of<DCP::Exception::Network>(), 1);
   EXPECT_EQ(code_of<std::bad_alloc>(), 1);
   EXPECT_EQ(api::guarded([] { throw 42; }), 1);
   EXPECT_EQ(api::guarded([] {}), 0);

@@ -151,6 +151,17 @@ TEST(GetInfo, ExtendedLayoutReachesEveryOutputWithTextsCutToCapacity) {
   EXPECT_EQ(out.flag, 1);
 }
 
+// Eleven texts of the longest length, near 3 kB: more than one Ethernet frame.
+TEST(GetInfo, LongestTextsAreReadWhole) {
+  const std::string longest(255, 'x');
+  Bytes payload = join({element(1, longest), element(2, longest), element(3, longest), element(4, u32(7))});
+  for (const std::uint8_t tag : {5, 6, 7, 10, 21, 22, 24, 25}) payload = join({payload, element(tag, longest)});
+  test::FakeModule module(test::replying(6, payload));
+  InfoOutputs out;
+  ASSERT_EQ(out.call(module.host()), 0);
+  for (std::size_t i = 0; i < out.texts.size(); ++i) EXPECT_EQ(out.text(i), longest.substr(0, 16)) << i;
+}
+
 class GetInfoFails : public testing::TestWithParam<test::Refusal> {};
 
 TEST_P(GetInfoFails, WritesNothing) { test::expect_refused_writing_nothing<InfoOutputs>(GetParam()); }

@@ -2,6 +2,7 @@
 
 #include "device/configuration.hpp"
 #include "support/fake_module.hpp"
+#include "support/registry.hpp"
 #include "varnode/varnode.h"
 
 namespace varnode {
@@ -9,6 +10,7 @@ namespace {
 
 using test::FakeModule;
 using test::Request;
+using test::is_registered;
 
 TEST(Timeout, DefaultsSetsAndIsPerAddress) {
   const std::uint32_t a = test::unique_loopback().host_value();

@@ -4,6 +4,7 @@
 
 #include "device/device.hpp"
 #include "support/fake_module.hpp"
+#include "support/registry.hpp"
 #include "varnode/varnode.h"
 
 namespace varnode::test {

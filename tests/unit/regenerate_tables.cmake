@@ -1,8 +1,8 @@
-# Runs tools/sensor_tables.py into OUT and compares every file it writes with
+# Runs scripts/sensor_tables.py into OUT and compares every file it writes with
 # the committed one in src/temperature/tables/.
 set(committed_dir ${SOURCE}/src/temperature/tables)
 file(REMOVE_RECURSE ${OUT})
-execute_process(COMMAND ${PYTHON} ${SOURCE}/tools/sensor_tables.py --data ${SOURCE}/data/sensors --out ${OUT}
+execute_process(COMMAND ${PYTHON} ${SOURCE}/scripts/sensor_tables.py --data ${SOURCE}/data/sensors --out ${OUT}
                 RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "the generator failed")

@@ -56,9 +56,13 @@ const ConversionCase conversions[] = {
     hx01("TypeKAtBoilingPoint", room, {8, 0.003096f}, 373.15f, 0.05f),
     hx01("TypeKFarAbove", room, {8, 1.0f}, infinity),
     hx01("TypeKFarBelow", room, {8, -1.0f}, -infinity),
-    // Between the table's last two rows: beyond the spline's last knot.
-    hx01("TypeTAboveLastKnot", cold_junction_reading(273.15), {14, 0.02085f}, infinity),
+    // Between the table's last two rows and beyond its last row.
+    hx01("TypeTInLastInterval", cold_junction_reading(273.15), {14, 0.02085f}, 672.8f, 0.05f),
+    hx01("TypeTAboveTable", cold_junction_reading(273.15), {14, 0.0209f}, infinity),
     hx01("TypeTBelowLastKnot", cold_junction_reading(273.15), {14, 0.0208f}, 671.99f, 0.02f),
+    // The cold junction in its table's last interval and on its last row.
+    hx01("ColdJunctionInLastInterval", 0.07275629f, {7, 0.0f}, 395.8495f, 0.001f),
+    hx01("ColdJunctionOnLastRow", 0.07289358f, {7, 0.0f}, 396.6008f, 0.001f),
     hx01_fails("TypeBColdJunctionBelowTable", ratio_one, {2, 0.001f}),
     hx01_fails("TypeCColdJunctionBelowTable", ratio_one, {3, 0.001f}),
     hx01_fails("TypeDColdJunctionBelowTable", ratio_one, {4, 0.001f}),
@@ -76,7 +80,8 @@ const ConversionCase conversions[] = {
     hx02("PtcAt100CAtBoilingPoint", {10, 5.0f, 0.001f, 100}, 1000.0f, 373.15f, 0.02f),
     hx02("Ptc5AtRoomTemperature", {5, 2.5f, 0.001f, 100}, 1000.0f, 298.15f, 0.02f),
     hx02("Ptc7SharesItsTable", {7, 2.5f, 0.001f, 100}, 1000.0f, 298.15f, 0.02f),
-    hx02("Ptc9AboveLastKnot", {9, 5.0f, 0.001f, 100}, 2550.0f, infinity),
+    hx02("Ptc9InLastInterval", {9, 5.0f, 0.001f, 100}, 2550.0f, 449.34f, 0.05f),
+    hx02("Ptc9AboveTable", {9, 5.0f, 0.001f, 100}, 2600.0f, infinity),
     hx02("DiodeAt300K", diode, 0.51892f, 300.0f, 0.01f),
     hx02("Diode2At4K", {4, 2.5f, 0.00001f, 100}, 1.57848f, 4.2f, 0.01f),
     hx02("DiodeColderThanTable", diode, 1.7f, infinity),

@@ -31,7 +31,8 @@ InterfaceTable interfaces() {
     // No test of the flags: down, loopback and point-to-point interfaces all count.
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
       if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-      table[entry->ifa_name] = Interface{from_sockaddr(entry->ifa_addr), from_sockaddr(entry->ifa_netmask), Address{}};
+      table.emplace(entry->ifa_name,
+                    Interface{from_sockaddr(entry->ifa_addr), from_sockaddr(entry->ifa_netmask), Address{}});
     }
   } catch (...) {
     freeifaddrs(list);

@@ -46,14 +46,15 @@ InterfaceTable interfaces() {
   InterfaceTable table;
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
        adapter = adapter->Next) {
-    const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress;
-    if (unicast == nullptr) continue;
-    Interface entry;
-    entry.address = from_sockaddr(unicast->Address.lpSockaddr);
-    entry.netmask = prefix_mask(unicast->OnLinkPrefixLength);
+    Address gateway;
     if (adapter->FirstGatewayAddress != nullptr)
-      entry.gateway = from_sockaddr(adapter->FirstGatewayAddress->Address.lpSockaddr);
-    table[adapter->AdapterName] = entry;
+      gateway = from_sockaddr(adapter->FirstGatewayAddress->Address.lpSockaddr);
+    // Every address of the adapter, not only its first.
+    for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next)
+      table.emplace(adapter->AdapterName,
+                    Interface{from_sockaddr(unicast->Address.lpSockaddr), prefix_mask(unicast->OnLinkPrefixLength),
+                              gateway});
   }
   return table;
 }
