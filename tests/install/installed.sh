@@ -31,7 +31,7 @@ tree)
     echo "the files above hold the install prefix"; exit 1
   fi
   mv "$WORK/staged" "$prefix"
-  for f in include/varnode/varnode.h "$LIBDIR/libvarnode.so" "$LIBDIR/libvarnode.so.$SOVERSION" \
+  for f in include/varnode/varnode.h include/varnode/catalogue.h "$LIBDIR/libvarnode.so" "$LIBDIR/libvarnode.so.$SOVERSION" \
            "$LIBDIR/libvarnode.so.$VERSION" "$LIBDIR/cmake/varnode/varnodeConfig.cmake" \
            "$LIBDIR/cmake/varnode/varnodeConfigVersion.cmake" "$LIBDIR/pkgconfig/varnode.pc"; do
     [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }

@@ -86,13 +86,20 @@ TEST(Tool, FindListsEveryModuleWithItsIdentity) {
   EXPECT_EQ(located[0]["address"], "198.18.0.17");
   EXPECT_EQ(located[1]["address"], "198.18.0.13");
   EXPECT_EQ(tool_json("find 999", 5)["error"]["name"], "not found");
+  // A full list says that more may have answered, and how to see them.
+  const Outcome capped = run_program(VARNODE_CLI_PATH, "--json find --max 3", true);
+  EXPECT_EQ(capped.status, 0);
+  EXPECT_NE(capped.out.find("varnode: find lists at most 3 modules and that many answered, so there may be more; "
+                            "--max N raises the limit\n"),
+            std::string::npos)
+      << capped.out;
 }
 
 TEST(Tool, InfoStatusResetBurnTimeout) {
   const json info = tool_json("info 198.18.0.12");
   EXPECT_EQ(info["serial_number"], 1012);
   EXPECT_EQ(info["ip_address"], "198.18.0.12");
-  EXPECT_EQ(info["date_11"], "2022-11-04");
+  EXPECT_EQ(info["production_date"], "2022-11-04");
   const json status = tool_json("status 198.18.0.18");
   EXPECT_TRUE(status["ok"].get<bool>());
   EXPECT_EQ(tool_json("we01 set 198.18.0.18 1=12.5 3=-2")["result"], "success");
@@ -106,7 +113,7 @@ TEST(Tool, InfoStatusResetBurnTimeout) {
   EXPECT_EQ(tool_json("reset 198.18.0.18")["result"], "success");
   EXPECT_TRUE(tool_json("status 198.18.0.18")["ok"].get<bool>());
   EXPECT_EQ(tool_json("burn 198.18.0.11 c0ffee")["bytes"], 3);
-  EXPECT_EQ(tool_json("info 198.18.0.11")["text_24"], "c0ffee");
+  EXPECT_EQ(tool_json("info 198.18.0.11")["burned_data"], "c0ffee");
   EXPECT_EQ(tool_json("timeout 198.18.0.11 250")["timeout_ms"], 250);
   EXPECT_EQ(tool("burn 198.18.0.11 " + std::string(130, 'a')).status, 64);
 }
@@ -119,7 +126,26 @@ TEST(Tool, ConfigureMovesTheModuleWithThatSerialNumber) {
     if (located.size() == 1 && located[0]["address"] == "198.18.0.44") break;
   }
   EXPECT_EQ(located[0]["address"], "198.18.0.44");
-  EXPECT_EQ(tool_json("info 198.18.0.44")["text_21"], "moved");
+  EXPECT_EQ(tool_json("info 198.18.0.44")["configured_text"], "moved");
+}
+
+// A module's text is whatever bytes it sends: here bytes that are not
+// UTF-8 and a terminal's title, bell and clear-screen sequences, handed to
+// the module as its configure text and read back by info and find.
+TEST(Tool, HostileModuleTextNeitherAbortsNorReachesTheTerminal) {
+  const std::string text = R"x("$(printf 'ok\377\376\033]0;owned\007\033[2J\302\233x')")x";
+  EXPECT_EQ(tool_json("configure 1014 --address 198.18.0.14 --text " + text)["result"], "success");
+  std::string got;
+  for (int attempt = 0; attempt < 20 && got.rfind("ok", 0) != 0; ++attempt) {
+    const json info = tool_json("info 198.18.0.14");
+    if (info.is_object() && info["configured_text"].is_string()) got = info["configured_text"];
+  }
+  EXPECT_EQ(got, "ok\xEF\xBF\xBD\xEF\xBF\xBD\x1b]0;owned\x07\x1b[2J\xC2\x9B" "x");
+  const Outcome plain = run_program(VARNODE_CLI_PATH, "info 198.18.0.14", true);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_NE(plain.out.find(R"(ok\xff\xfe\x1b]0;owned\x07\x1b[2J\xc2\x9bx)"), std::string::npos) << plain.out;
+  EXPECT_EQ(plain.out.find('\033'), std::string::npos);
+  EXPECT_EQ(plain.out.find('\007'), std::string::npos);
 }
 
 TEST(Tool, DigitalModules) {
@@ -235,6 +261,15 @@ TEST(Messages, NameTheCause) {
       [{"fault": "drop", "commands": ["measure", "stop", "0x0408"]}]}]})");
   const std::string misnamed = file("misnamed.json", R"({"modules": [{"kind": "RA01", "faults":
       [{"fault": "drop", "commands": ["mesure"]}]}]})");
+  const std::string deep = file("deep.json", "{\"modules\": " + std::string(100000, '[') + "]}");
+  const std::string huge_serial = file("serial.json", R"({"modules": [{"kind": "KL01", "serial": 4294967297}]})");
+  const std::string long_reply = file("long.json", R"({"modules": [{"kind": "KL01", "faults":
+      [{"fault": "over_long", "bytes": 4000000000}]}]})");
+  std::string items;
+  for (int i = 0; i < 100; ++i) items += std::string(i ? "," : "") + "{\"name\": \"item " + std::to_string(i) + "\"}";
+  const std::string many_items = file("items.json", R"({"modules": [{"kind": "KL01", "status": [)" + items + "]}]}");
+  const std::string broadcast_client = file("client.json", R"({"client": "198.18.0.255",
+      "modules": [{"kind": "KL01", "address": "198.18.0.11"}]})");
   const std::string example = folder + "/example.json";
   run_program(VARNODE_SIM_PATH, "--example >" + example, false);
   struct Case {
@@ -281,6 +316,13 @@ TEST(Messages, NameTheCause) {
        "varnode-sim: modules[0]: faults[0]: commands: 'mesure' is no command of a RA01 (measure, stop, frequency, "
        "reset, info, status, configure, burn, or a code such as \"0x0301\")"},
       {true, std::string("--list --config ") + RACK_PATH, 0, "fault: abort after 2 chunks"},
+      {true, "--list --config " + deep, 64, "varnode-sim: " + deep + ": nested more than 32 levels deep"},
+      {true, "--list --config " + huge_serial, 64, "varnode-sim: modules[0].serial: at most 4294967295, not 4294967297"},
+      {true, "--list --config " + long_reply, 64,
+       "varnode-sim: modules[0].faults[0].bytes: at most 65507, not 4000000000"},
+      {true, "--list --config " + many_items, 64, "varnode-sim: modules[0].status: at most 64 items, not 100"},
+      {true, "--list --config " + broadcast_client, 64,
+       "varnode-sim: client: 198.18.0.255 is not a host address on a /24 link"},
       {true, "--list --config " + example, 0, "(these addresses need --netns)"},
   };
   for (const Case& c : cases) {
@@ -329,6 +371,22 @@ TEST(Tool, NumbersPrintAsTheirShortestFloat) {
 
 // Ctrl-C (or SIGTERM) during a stream stops the module, ends the progress
 // line and exits 130; the next measurement is taken, not refused as busy.
+// A rack killed outright, which no handler can see, still leaves no
+// namespace behind.
+TEST(Rack, KilledRackLeavesNoNamespace) {
+  const std::string name = "vn-killed-" + std::to_string(::getpid());
+  SimProcess sim;
+  ASSERT_TRUE(sim.start(VARNODE_SIM_PATH, name, RACK_PATH));
+  sim.kill_now();
+  bool gone = false;
+  for (int attempt = 0; attempt < 1000 && !gone; ++attempt) {  // a safety limit of about 10 s
+    gone = ::access(("/run/netns/" + name).c_str(), F_OK) != 0 &&
+           ::access(("/run/netns/" + name + "-rack").c_str(), F_OK) != 0;
+    if (!gone) ::usleep(10000);
+  }
+  EXPECT_TRUE(gone);
+}
+
 TEST(Tool, InterruptedStreamLeavesTheModuleReady) {
   for (const int signal : {SIGINT, SIGTERM}) {
     int terminal = -1;

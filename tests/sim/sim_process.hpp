@@ -76,6 +76,15 @@ class SimProcess {
     }
   }
 
+  // SIGKILL, which the simulator cannot catch, and the wait for its end.
+  void kill_now() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+
   // The exit code of a simulator that never became ready; -1 when it was
   // killed by a signal.
   int exit_status() const { return exit_status_; }

@@ -14,6 +14,7 @@ struct Named {
   FaultRule::Kind kind;
 };
 constexpr Named kinds[] = {{"drop", FaultRule::Kind::drop},         {"duplicate", FaultRule::Kind::duplicate},
+                           {"altered_duplicate", FaultRule::Kind::altered_duplicate},
                            {"delay", FaultRule::Kind::delay},       {"reorder", FaultRule::Kind::reorder},
                            {"wrong_id", FaultRule::Kind::wrong_id}, {"refuse", FaultRule::Kind::refuse},
                            {"silent", FaultRule::Kind::silent},     {"abort", FaultRule::Kind::abort},
@@ -48,8 +49,8 @@ FaultRule FaultRule::from_json(const nlohmann::json& value) {
   }
   if (!known)
     throw std::invalid_argument("unknown fault '" + name +
-                                "' (drop, duplicate, delay, reorder, wrong_id, refuse, silent, abort, "
-                                "truncated, over_long, wrong_code, random)");
+                                "' (drop, duplicate, altered_duplicate, delay, reorder, wrong_id, refuse, "
+                                "silent, abort, truncated, over_long, wrong_code, random)");
   if (value.contains("commands")) {
     for (const auto& code : value.at("commands")) rule.commands.insert(command_code(code));
   }

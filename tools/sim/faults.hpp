@@ -1,8 +1,9 @@
 #pragma once
-// Misbehaviour a module can be told to show: lost, doubled, late or
-// reordered replies, replies with the wrong transaction id, refusals,
-// streams that abort or fall silent part of the way through, and malformed
-// replies (cut short, too long, under a wrong code, or random bytes).
+// Misbehaviour a module can be told to show: lost, doubled (also with other
+// bytes in the second copy), late or reordered replies, replies with the
+// wrong transaction id, refusals, streams that abort or fall silent part of
+// the way through, and malformed replies (cut short, too long, under a wrong
+// code, or random bytes).
 
 #include <cstdint>
 #include <optional>
@@ -19,7 +20,8 @@ enum class Refusal { reserved, configuration, aborted };
 
 struct FaultRule {
   enum class Kind {
-    drop, duplicate, delay, reorder, wrong_id, refuse, silent, abort, truncated, over_long, wrong_code, random
+    drop, duplicate, altered_duplicate, delay, reorder, wrong_id, refuse, silent, abort, truncated, over_long,
+    wrong_code, random
   };
   Kind kind = Kind::drop;
   std::set<std::uint16_t> commands;  // empty: every command

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
 
   std::optional<PrivateNetwork> network;
   if (netns) {
-    std::vector<IP::Address> addresses;
+    std::vector<Address> addresses;
     for (const auto& m : rack.modules) addresses.push_back(m->address());
     try {
       network.emplace(name.empty() ? "varnode-" + std::to_string(::getpid()) : name, rack.client, rack.prefix,
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
 
   Server::Options options;
   options.hear_broadcasts = netns;
-  options.move_address = [&](IP::Address from, IP::Address to) {
+  options.move_address = [&](Address from, Address to) {
     if (!network) return to.is_loopback();
     if (!network->add_address(to)) return false;
     network->remove_address(from);

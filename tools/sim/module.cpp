@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "catalogue.hpp"
+
 namespace varnode::sim {
 namespace {
 
@@ -32,7 +34,7 @@ void put_float(Bytes& out, std::uint8_t tag, float value) {
   wire::put_f32(bytes, value);
   wire::append_element(out, tag, bytes);
 }
-void put_address(Bytes& out, std::uint8_t tag, IP::Address address) {
+void put_address(Bytes& out, std::uint8_t tag, Address address) {
   wire::append_element(out, tag, address.bytes());
 }
 
@@ -46,7 +48,7 @@ std::string hex(const Bytes& bytes) {
   return text;
 }
 
-bool usable_unicast(IP::Address address) {
+bool usable_unicast(Address address) {
   const std::uint32_t a = address.host_value();
   return a != 0 && a != 0xFFFFFFFFu && (a >> 28) != 0xE && (a >> 28) != 0xF;
 }
@@ -85,12 +87,7 @@ Module::Reply Module::set_frequency(const Bytes& payload, std::uint16_t& setting
   return acknowledge();
 }
 
-bool accepted_frequency(std::uint16_t hertz) {
-  for (std::uint16_t accepted : {6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000}) {
-    if (hertz == accepted) return true;
-  }
-  return false;
-}
+bool accepted_frequency(std::uint16_t hertz) { return catalogue::accepted_frequency(hertz); }
 
 std::uint16_t Module::family() const { return family_code(common_.kind); }
 
@@ -99,7 +96,7 @@ void Module::power_on(Time now) {
   restart(now);
 }
 
-std::optional<IP::Address> Module::take_moved_address() { return std::exchange(moved_, std::nullopt); }
+std::optional<Address> Module::take_moved_address() { return std::exchange(moved_, std::nullopt); }
 
 void Module::receive(const Request& request, Time now, Outbox& outbox) {
   outbox_ = &outbox;
@@ -235,13 +232,13 @@ std::optional<std::uint16_t> Module::refusal_code(Refusal) const { return std::n
 void Module::configure(const Request& request) {
   if (request.payload.size() < 4 || wire::get_u32(request.payload.data()) != common_.serial) return;
   wire::View rest = wire::View(request.payload).subspan(4);
-  std::optional<IP::Address> first;
+  std::optional<Address> first;
   try {
     while (!rest.empty()) {
       const wire::Element element = wire::take_element(rest);
       const bool four = element.value.size() == 4;
       const auto address = [&] {
-        return IP::Address(std::array<std::uint8_t, 4>{element.value[0], element.value[1], element.value[2],
+        return Address(std::array<std::uint8_t, 4>{element.value[0], element.value[1], element.value[2],
                                                        element.value[3]});
       };
       switch (element.tag) {
@@ -273,7 +270,7 @@ void Module::configure(const Request& request) {
   }
 }
 
-void Module::set_address(IP::Address address) { common_.address = address; }
+void Module::set_address(Address address) { common_.address = address; }
 
 void Module::deliver(const FaultPlan& plan, Endpoint to, std::uint32_t id, std::uint16_t code, const Bytes& payload,
                      Time at) {
@@ -296,6 +293,14 @@ void Module::deliver(const FaultPlan& plan, Endpoint to, std::uint32_t id, std::
   }
   send(to, datagram, at);
   if (twice) send(to, datagram, at);
+  // The copy with its last byte changed comes second: a receiver that took
+  // the right bytes must still see that the repeat disagrees (a changed copy
+  // first would be undetectable on a stream's last chunk, which ends it).
+  if (hit(K::altered_duplicate) && !sent.empty()) {
+    Bytes altered = sent;
+    altered.back() ^= 0x5A;
+    send(to, wire::encode(sent_code, wrong ? id - 1 : id, altered), at);
+  }
   if (wrong && wrong->then_correct) send(to, wire::encode(code, id, payload), at);
   if (held_) {
     send(held_->to, std::move(held_->datagram), at);

@@ -12,7 +12,7 @@
 
 #include "codec.hpp"
 #include "faults.hpp"
-#include "net/ip.hpp"
+#include "address.hpp"
 
 namespace varnode::sim {
 
@@ -28,7 +28,7 @@ std::uint16_t family_code(Kind kind);
 std::optional<Kind> kind_from_name(const std::string& name);
 
 struct Endpoint {
-  IP::Address address;
+  Address address;
   std::uint16_t port = 0;
 };
 
@@ -44,7 +44,7 @@ struct Request {
 class Outbox {
  public:
   virtual ~Outbox() = default;
-  virtual void send(IP::Address from, Endpoint to, Bytes datagram, Time at) = 0;
+  virtual void send(Address from, Endpoint to, Bytes datagram, Time at) = 0;
 };
 
 struct StatusItem {
@@ -62,9 +62,9 @@ enum class Layout { extended, legacy };
 // Everything a module of any kind is given by the rack description.
 struct Common {
   Kind kind = Kind::KL01;
-  IP::Address address;
-  IP::Address netmask{0xFFFFFF00u};
-  IP::Address gateway;
+  Address address;
+  Address netmask{0xFFFFFF00u};
+  Address gateway;
   std::uint32_t serial = 0;
   Layout layout = Layout::extended;
   std::string name;
@@ -83,7 +83,7 @@ class Module {
   Module& operator=(const Module&) = delete;
 
   Kind kind() const { return common_.kind; }
-  IP::Address address() const { return common_.address; }
+  Address address() const { return common_.address; }
   std::uint32_t serial() const { return common_.serial; }
   const Common& common() const { return common_; }
   virtual std::string describe() const { return {}; }
@@ -96,9 +96,9 @@ class Module {
   // next has something to send.
   std::optional<Time> pump(Time now, Outbox& outbox);
   // The address a configure command gave the module, once.
-  std::optional<IP::Address> take_moved_address();
+  std::optional<Address> take_moved_address();
   // Puts the module back where it was when a move could not be made.
-  void set_address(IP::Address address);
+  void set_address(Address address);
 
  protected:
   struct Reply {
@@ -149,7 +149,7 @@ class Module {
   std::uint8_t dhcp_ = 0;
   std::string configured_name_;
   Bytes burned_;
-  std::optional<IP::Address> moved_;
+  std::optional<Address> moved_;
 
   struct Held {
     Endpoint to;

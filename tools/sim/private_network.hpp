@@ -7,15 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "net/ip.hpp"
+#include "address.hpp"
+#include "netns/namespaces.hpp"
 
 namespace varnode::sim {
 
 class PrivateNetwork {
  public:
   // Makes the namespaces "NAME" (client) and "NAME-rack" (modules). Throws
-  // std::runtime_error when the machine does not allow it (root needed).
-  PrivateNetwork(std::string name, IP::Address client, unsigned prefix, const std::vector<IP::Address>& modules);
+  // std::runtime_error when the machine does not allow it (root needed),
+  // with the failed command's own message. The namespaces are removed
+  // however this process ends, SIGKILL included.
+  PrivateNetwork(std::string name, Address client, unsigned prefix, const std::vector<Address>& modules);
   ~PrivateNetwork();
   PrivateNetwork(const PrivateNetwork&) = delete;
   PrivateNetwork& operator=(const PrivateNetwork&) = delete;
@@ -26,16 +29,17 @@ class PrivateNetwork {
   // Moves the calling thread (or a child about to exec) into the client's.
   void enter_client() const;
   // Gives the modules' side one more address, or takes one away.
-  bool add_address(IP::Address address) const;
-  void remove_address(IP::Address address) const;
+  bool add_address(Address address) const;
+  void remove_address(Address address) const;
 
  private:
-  void add_addresses(const std::vector<IP::Address>& addresses) const;
+  void add_addresses(const std::vector<Address>& addresses) const;
 
   std::string name_;
   std::string rack_;
   std::string rack_link_;
   unsigned prefix_;
+  netns::Namespaces namespaces_;
 };
 
 }  // namespace varnode::sim

@@ -20,9 +20,9 @@ using nlohmann::json;
 
 // Where modules go when the description does not say: .11, .12, ... of the
 // link in a namespace, or of 127.0.10.0 on loopback.
-IP::Address automatic_address(Placement placement, const Rack& rack, std::size_t index) {
+Address automatic_address(Placement placement, const Rack& rack, std::size_t index) {
   const std::uint32_t base = placement == Placement::loopback ? 0x7F000A00u : rack.client.host_value() & 0xFFFFFF00u;
-  return IP::Address(base + 11 + static_cast<std::uint32_t>(index));
+  return Address(base + 11 + static_cast<std::uint32_t>(index));
 }
 
 float limit(const json& item, const char* key) {
@@ -63,10 +63,10 @@ std::unique_ptr<Module> module_from(const json& entry, std::size_t index, Placem
   if (!(common.stream_speed > 0)) throw std::invalid_argument("stream_speed: above 0");
   common.seed = entry.value("seed", common.serial);
   if (placement == Placement::namespaced) {
-    common.netmask = IP::Address(rack.prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - rack.prefix));
+    common.netmask = Address(rack.prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - rack.prefix));
     common.gateway = rack.client;
   } else {
-    common.netmask = IP::Address(0xFF000000u);
+    common.netmask = Address(0xFF000000u);
   }
   if (entry.contains("status")) {
     for (const json& item : entry.at("status")) common.status.push_back(status_item(item));
@@ -86,16 +86,16 @@ std::unique_ptr<Module> module_from(const json& entry, std::size_t index, Placem
 
 }  // namespace
 
-IP::Address parse_address(const std::string& text) {
+Address parse_address(const std::string& text) {
   unsigned a, b, c, d;
   char tail;
   if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 || c > 255 ||
       d > 255)
     throw std::invalid_argument("'" + text + "' is not an IPv4 address");
-  return IP::Address((a << 24) | (b << 16) | (c << 8) | d);
+  return Address((a << 24) | (b << 16) | (c << 8) | d);
 }
 
-std::string format_address(IP::Address address) {
+std::string format_address(Address address) {
   const auto& b = address.bytes();
   return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]);
 }
@@ -159,20 +159,35 @@ Rack parse_rack(const json& description, Placement placement) {
   if (description.contains("client")) rack.client = parse_address(description.at("client").get<std::string>());
   rack.prefix = description.value("prefix", 24u);
   if (rack.prefix < 8 || rack.prefix > 30) throw std::invalid_argument("prefix: 8 to 30");
+  const std::uint32_t mask = 0xFFFFFFFFu << (32 - rack.prefix);
+  // The link's own network and broadcast addresses are no host's: a module
+  // or client there would turn every datagram to it into a broadcast.
+  const auto host_on_link = [&](Address address) {
+    const std::uint32_t host = address.host_value() & ~mask;
+    return host != 0 && host != ~mask;
+  };
+  if (placement == Placement::namespaced) {
+    const std::uint32_t first = rack.client.host_value() >> 24;
+    if (!host_on_link(rack.client) || first == 0 || first == 127 || first >= 224)
+      throw std::invalid_argument("client: " + format_address(rack.client) + " is not a host address on a /" +
+                                  std::to_string(rack.prefix) + " link");
+  }
   if (!description.contains("modules")) throw std::invalid_argument("modules: missing");
   const json& modules = description.at("modules");
   std::set<std::uint32_t> addresses, serials;
-  const std::uint32_t mask = 0xFFFFFFFFu << (32 - rack.prefix);
   for (std::size_t i = 0; i < modules.size(); ++i) {
     try {
       auto module = module_from(modules.at(i), i, placement, rack);
-      const IP::Address address = module->address();
+      const Address address = module->address();
       if (placement == Placement::loopback && !address.is_loopback())
         throw std::invalid_argument("address: on loopback every module needs a 127.x.y.z address");
       if (placement == Placement::namespaced &&
           ((address.host_value() ^ rack.client.host_value()) & mask) != 0)
         throw std::invalid_argument("address: " + format_address(address) + " is not on the client's link " +
                                     format_address(rack.client) + "/" + std::to_string(rack.prefix));
+      if (placement == Placement::namespaced && !host_on_link(address))
+        throw std::invalid_argument("address: " + format_address(address) + " is the link's network or broadcast "
+                                    "address");
       if (address == rack.client || !addresses.insert(address.host_value()).second)
         throw std::invalid_argument("address: " + format_address(address) + " is taken");
       if (!serials.insert(module->serial()).second) throw std::invalid_argument("serial: used twice");
@@ -188,7 +203,16 @@ json read_description(const std::string& path) {
   std::ifstream file(path);
   if (!file) throw MissingFile(path + ": " + std::strerror(errno));
   try {
-    return json::parse(file, nullptr, true, true);
+    // Refused while parsing: checking and printing a value recurse into it,
+    // and 100,000 nested lists would overflow the stack there.
+    const json::parser_callback_t shallow = [](int depth, json::parse_event_t, json&) {
+      if (depth > max_description_depth)
+        throw std::invalid_argument("nested more than " + std::to_string(max_description_depth) + " levels deep");
+      return true;
+    };
+    return json::parse(file, shallow, true, true);
+  } catch (const std::invalid_argument& failure) {
+    throw std::invalid_argument(path + ": " + failure.what());
   } catch (const json::parse_error& failure) {
     // "[json.exception.parse_error.101] parse error at line 3, column 5: why"
     // becomes "PATH:3:5: why", the way compilers point at a place.

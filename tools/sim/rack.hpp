@@ -18,7 +18,7 @@ enum class Placement { namespaced, loopback };
 
 struct Rack {
   // The private link between the client's namespace and the modules'.
-  IP::Address client{0xC6120001u};  // 198.18.0.1
+  Address client{0xC6120001u};  // 198.18.0.1
   unsigned prefix = 24;
   std::vector<std::unique_ptr<Module>> modules;
 };
@@ -36,7 +36,7 @@ nlohmann::json read_description(const std::string& path);
 nlohmann::json default_description();
 nlohmann::json quick_description(const std::vector<std::string>& words);
 
-IP::Address parse_address(const std::string& text);
-std::string format_address(IP::Address address);
+Address parse_address(const std::string& text);
+std::string format_address(Address address);
 
 }  // namespace varnode::sim

@@ -1,6 +1,7 @@
 #include "schema.hpp"
 
 #include <cctype>
+#include <cmath>
 #include <functional>
 #include <initializer_list>
 #include <stdexcept>
@@ -16,6 +17,9 @@ using nlohmann::json;
 using Check = std::function<void(const json&, const std::string&)>;
 using Keys = std::initializer_list<std::pair<const char*, Check>>;
 
+constexpr std::uint64_t max_payload = 65507;  // the largest UDP payload
+constexpr std::uint64_t max_delay_ms = 600000;
+
 [[noreturn]] void fail(const std::string& path, const std::string& what) {
   throw std::invalid_argument(path.empty() ? what : path + ": " + what);
 }
@@ -27,13 +31,34 @@ std::string shown(const json& value) {
 
 void number(const json& v, const std::string& path) {
   if (!v.is_number()) fail(path, "a number, not " + shown(v));
+  if (!std::isfinite(v.get<double>())) fail(path, "a finite number, not " + shown(v));
 }
-void whole(const json& v, const std::string& path) {
-  if (!v.is_number_unsigned() && !(v.is_number_integer() && v.get<long long>() >= 0))
-    fail(path, "a whole number from 0, not " + shown(v));
+// A whole number no larger than the field that holds it.
+Check whole_to(std::uint64_t largest) {
+  return [largest](const json& v, const std::string& path) {
+    if (!v.is_number_unsigned() && !(v.is_number_integer() && v.get<long long>() >= 0))
+      fail(path, "a whole number from 0, not " + shown(v));
+    if (v.get<std::uint64_t>() > largest) fail(path, "at most " + std::to_string(largest) + ", not " + shown(v));
+  };
+}
+void whole(const json& v, const std::string& path) { whole_to(0xFFFFFFFFu)(v, path); }
+// A number within [lowest, highest].
+Check number_in(double lowest, double highest) {
+  return [lowest, highest](const json& v, const std::string& path) {
+    number(v, path);
+    const double x = v.get<double>();
+    if (x < lowest || x > highest)
+      fail(path, "from " + shown(json(lowest)) + " to " + shown(json(highest)) + ", not " + shown(v));
+  };
 }
 void text(const json& v, const std::string& path) {
   if (!v.is_string()) fail(path, "a string, not " + shown(v));
+}
+// Texts a module sends as one element, whose length is one byte.
+void element_text(const json& v, const std::string& path) {
+  text(v, path);
+  if (v.get_ref<const std::string&>().size() > 255)
+    fail(path, "at most 255 bytes, not " + std::to_string(v.get_ref<const std::string&>().size()));
 }
 void boolean(const json& v, const std::string& path) {
   if (!v.is_boolean()) fail(path, "true or false, not " + shown(v));
@@ -101,15 +126,23 @@ void code(const json& v, const std::string& path) {
 
 void fault(const json& v, const std::string& path) {
   object(v, path,
-         {{"fault", text}, {"commands", commands}, {"after", whole}, {"count", whole}, {"probability", number},
-          {"delay_ms", whole}, {"refusal", text}, {"chunks", whole}, {"then_correct", boolean},
-          {"bytes", whole}, {"code", code}});
+         {{"fault", text}, {"commands", commands}, {"after", whole}, {"count", whole},
+          {"probability", number_in(0, 1)}, {"delay_ms", whole_to(max_delay_ms)}, {"refusal", text},
+          {"chunks", whole}, {"then_correct", boolean}, {"bytes", whole_to(max_payload)}, {"code", code}});
 }
 
 void status_item(const json& v, const std::string& path) {
   object(v, path,
-         {{"name", text}, {"unit", text}, {"description", text}, {"number_4", number}, {"value", number},
-          {"lower", limit}, {"upper", limit}});
+         {{"name", element_text}, {"unit", element_text}, {"description", element_text}, {"number_4", number},
+          {"value", number}, {"lower", limit}, {"upper", limit}});
+}
+
+// Every status item must fit the one datagram of the status reply: 64 items
+// of three 255-byte texts and four numbers take about 51 kB.
+void status_list(const json& v, const std::string& path) {
+  list(v, path, status_item);
+  if (v.size() > max_status_items)
+    fail(path, "at most " + std::to_string(max_status_items) + " items, not " + std::to_string(v.size()));
 }
 
 void module(const json& v, const std::string& path) {
@@ -120,9 +153,9 @@ void module(const json& v, const std::string& path) {
   if (!kind) return;  // named where the module is built
   const auto check = [&](Keys own) {
     const Keys common = {{"kind", text},     {"address", text},      {"serial", whole},
-                         {"identity", text}, {"name", text},         {"restart_ms", whole},
-                         {"stream_speed", number}, {"seed", whole},
-                         {"status", [](const json& s, const std::string& p) { list(s, p, status_item); }},
+                         {"identity", text}, {"name", element_text}, {"restart_ms", whole},
+                         {"stream_speed", number_in(1e-3, 1e6)}, {"seed", whole},
+                         {"status", status_list},
                          {"faults", [](const json& f, const std::string& p) { list(f, p, fault); }}};
     std::vector<std::pair<const char*, Check>> keys(common);
     keys.insert(keys.end(), own.begin(), own.end());
@@ -154,10 +187,10 @@ void module(const json& v, const std::string& path) {
     case Kind::KS02:
       return check({{"loads", channels(signal)}});
     case Kind::QU01:
-      return check({{"rates", channels(number)}});
+      return check({{"rates", channels(number_in(0, 1e6))}});
     case Kind::RA01:
     case Kind::RE01:
-      return check({{"channels", channels(signal)}, {"frequency", whole}});
+      return check({{"channels", channels(signal)}, {"frequency", whole_to(0xFFFF)}});
     case Kind::WE01:
       return check({{"lowest", number}, {"highest", number}});
     case Kind::HX01:

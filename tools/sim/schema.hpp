@@ -14,6 +14,11 @@
 
 namespace varnode::sim {
 
+// The most status items a module may hold: its status reply is one datagram.
+constexpr std::size_t max_status_items = 64;
+// How deeply a rack description may nest; deeper is refused while parsing.
+constexpr int max_description_depth = 32;
+
 // Throws std::invalid_argument naming the path of the first mistake.
 void check_description(const nlohmann::json& description);
 

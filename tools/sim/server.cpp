@@ -18,7 +18,7 @@ namespace varnode::sim {
 // sent to, so that broadcasts and unicasts can be told apart.
 class Socket {
  public:
-  Socket(IP::Address local, bool broadcast) {
+  Socket(Address local, bool broadcast) {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
     const int on = 1;
@@ -44,7 +44,7 @@ class Socket {
   int fd() const { return fd_; }
 
   // False when nothing is queued.
-  bool receive(Endpoint& source, IP::Address& destination, Bytes& data) {
+  bool receive(Endpoint& source, Address& destination, Bytes& data) {
     data.resize(65536);
     sockaddr_in from{};
     iovec vector{data.data(), data.size()};
@@ -61,14 +61,14 @@ class Socket {
     data.resize(static_cast<std::size_t>(received));
     std::array<std::uint8_t, 4> bytes{};
     std::memcpy(bytes.data(), &from.sin_addr.s_addr, 4);
-    source = {IP::Address(bytes), ntohs(from.sin_port)};
-    destination = IP::broadcast_address;
+    source = {Address(bytes), ntohs(from.sin_port)};
+    destination = broadcast_address;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
       if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
         in_pktinfo info{};
         std::memcpy(&info, CMSG_DATA(c), sizeof info);
         std::memcpy(bytes.data(), &info.ipi_addr.s_addr, 4);
-        destination = IP::Address(bytes);
+        destination = Address(bytes);
       }
     }
     return true;
@@ -101,7 +101,7 @@ void Server::bind() {
     if (!sockets_.contains(module.get())) sockets_[module.get()] = std::make_unique<Socket>(module->address(), false);
     by_address_[module->address().host_value()] = sockets_.at(module.get()).get();
   }
-  if (options_.hear_broadcasts && !wildcard_) wildcard_ = std::make_unique<Socket>(IP::unspecified_address, true);
+  if (options_.hear_broadcasts && !wildcard_) wildcard_ = std::make_unique<Socket>(unspecified_address, true);
 }
 
 void Server::stop() {
@@ -117,7 +117,7 @@ void Server::run() {
   while (!stopping_) serve_once();
 }
 
-void Server::send(IP::Address from, Endpoint to, Bytes datagram, Time at) {
+void Server::send(Address from, Endpoint to, Bytes datagram, Time at) {
   if (at <= Clock::now() && pending_.empty()) {
     transmit(from, to, datagram);
     return;
@@ -125,7 +125,7 @@ void Server::send(IP::Address from, Endpoint to, Bytes datagram, Time at) {
   pending_.push(Pending{at, sequence_++, from, to, std::move(datagram)});
 }
 
-void Server::transmit(IP::Address from, const Endpoint& to, const Bytes& datagram) {
+void Server::transmit(Address from, const Endpoint& to, const Bytes& datagram) {
   if (options_.observe) options_.observe(Hop{from, wire::port, to.address, to.port}, datagram, false);
   if (const auto found = by_address_.find(from.host_value()); found != by_address_.end()) {
     found->second->send(to, datagram);
@@ -152,10 +152,8 @@ void Server::serve_once() {
   const auto earliest = [&](std::optional<Time> t) {
     if (t && (!wake || *t < *wake)) wake = t;
   };
-  for (auto& module : rack_.modules) {
-    earliest(module->pump(now, *this));
-    if (auto to = module->take_moved_address()) move(*module, *to);
-  }
+  for (auto& module : rack_.modules) earliest(module->pump(now, *this));
+  carry_out_moves();
   if (!pending_.empty()) earliest(pending_.top().at);
 
   std::vector<pollfd> ready;
@@ -190,7 +188,7 @@ void Server::serve_once() {
 
 void Server::drain(Socket& socket, Module* module) {
   Endpoint source;
-  IP::Address destination;
+  Address destination;
   Bytes data;
   for (int i = 0; i < 64 && socket.receive(source, destination, data); ++i) {
     if (options_.observe) options_.observe(Hop{source.address, source.port, destination, wire::port}, data, true);
@@ -205,10 +203,26 @@ void Server::drain(Socket& socket, Module* module) {
     }
     request.from = source;
     dispatch(request, destination, module);
+    // A configure takes effect before the next datagram is answered, as on
+    // a real module: otherwise a search in the same batch would report the
+    // new address before anything listens there. A move may replace the
+    // socket being drained, so the rest waits for the next round.
+    if (carry_out_moves()) return;
   }
 }
 
-void Server::dispatch(const Request& request, IP::Address destination, Module* module) {
+bool Server::carry_out_moves() {
+  bool moved = false;
+  for (auto& module : rack_.modules) {
+    if (auto to = module->take_moved_address()) {
+      move(*module, *to);
+      moved = true;
+    }
+  }
+  return moved;
+}
+
+void Server::dispatch(const Request& request, Address destination, Module* module) {
   const Time now = Clock::now();
   if (module != nullptr) {
     module->receive(request, now, *this);
@@ -222,21 +236,33 @@ void Server::dispatch(const Request& request, IP::Address destination, Module* m
       return;
     }
   }
+  // Anything else here went to a unicast address that is no module's (one
+  // a module has left, say): no module answers it, as none would on a link.
+  if (!is_broadcast(destination)) return;
   Request broadcast = request;
   broadcast.broadcast = true;
   for (auto& m : rack_.modules) m->receive(broadcast, now, *this);
 }
 
-void Server::move(Module& module, IP::Address to) {
+bool Server::is_broadcast(Address destination) const {
+  if (destination == broadcast_address) return true;
+  for (const auto& m : rack_.modules) {
+    const std::uint32_t mask = m->common().netmask.host_value();
+    if (mask != 0xFFFFFFFFu && destination.host_value() == (m->address().host_value() | ~mask)) return true;
+  }
+  return false;
+}
+
+void Server::move(Module& module, Address to) {
   auto& socket = sockets_.at(&module);
-  const IP::Address from = [&] {
+  const Address from = [&] {
     // The socket still knows the old address.
     sockaddr_in local{};
     socklen_t length = sizeof local;
     ::getsockname(socket->fd(), reinterpret_cast<sockaddr*>(&local), &length);
     std::array<std::uint8_t, 4> bytes{};
     std::memcpy(bytes.data(), &local.sin_addr.s_addr, 4);
-    return IP::Address(bytes);
+    return Address(bytes);
   }();
   for (auto& other : rack_.modules) {
     if (other.get() != &module && other->address() == to) {

@@ -27,7 +27,7 @@ class Server final : public Outbox {
     bool hear_broadcasts = false;
     // Called when a configure command moved a module; false keeps it where
     // it was (for instance when the new address cannot be made local).
-    std::function<bool(IP::Address from, IP::Address to)> move_address;
+    std::function<bool(Address from, Address to)> move_address;
     // Sees every datagram the rack receives (incoming) and sends, as it
     // crossed the socket; called on the serving thread.
     std::function<void(const Hop& hop, std::span<const std::uint8_t> datagram, bool incoming)> observe;
@@ -44,13 +44,13 @@ class Server final : public Outbox {
   void stop();
 
   const Rack& rack() const { return rack_; }
-  void send(IP::Address from, Endpoint to, Bytes datagram, Time at) override;
+  void send(Address from, Endpoint to, Bytes datagram, Time at) override;
 
  private:
   struct Pending {
     Time at;
     std::uint64_t sequence;
-    IP::Address from;
+    Address from;
     Endpoint to;
     Bytes datagram;
     bool operator>(const Pending& other) const {
@@ -60,9 +60,11 @@ class Server final : public Outbox {
 
   void serve_once();
   void drain(Socket& socket, Module* module);
-  void dispatch(const Request& request, IP::Address destination, Module* module);
-  void move(Module& module, IP::Address to);
-  void transmit(IP::Address from, const Endpoint& to, const Bytes& datagram);
+  bool carry_out_moves();
+  void dispatch(const Request& request, Address destination, Module* module);
+  bool is_broadcast(Address destination) const;
+  void move(Module& module, Address to);
+  void transmit(Address from, const Endpoint& to, const Bytes& datagram);
 
   Rack rack_;
   Options options_;

@@ -1,7 +1,6 @@
 // HX01 thermocouples and HX02 platinum/diode/PTC sensors: each channel is
 // told its temperature, and the module reports what its sensor would give.
 #include <array>
-#include <cctype>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -9,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "catalogue.hpp"
 #include "characteristic.hpp"
 #include "kinds.hpp"
 #include "signal.hpp"
@@ -18,21 +18,30 @@ namespace {
 
 constexpr double zero_celsius = 273.15;
 
-// Sensor names as the varnode tool spells them, in any case.
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+namespace cat = varnode::catalogue;
+constexpr unsigned hx01_channels = VARNODE_HX01_CHANNELS;
+constexpr unsigned hx02_channels = VARNODE_HX02_CHANNELS;
+
+// A code up to `last`, or a sensor name as the varnode tool spells it, in
+// any case; the refusal lists them all, the thermocouple types by letter.
+template <std::size_t N>
+const cat::Sensor& named_sensor(const nlohmann::json& value, const cat::Sensor (&table)[N], unsigned last) {
+  for (const cat::Sensor& s : table) {
+    if (value.is_number_integer() ? value.get<long long>() == s.code
+                                  : value.is_string() && cat::same_name(s.name, value.get<std::string>()))
+      return s;
+  }
+  std::string names, letters;
+  for (const cat::Sensor& s : table) {
+    std::string& list = s.name.size() == 1 ? letters : names;
+    list += std::string(list.empty() ? "" : s.name.size() == 1 ? " " : ", ") + std::string(s.name);
+  }
+  throw std::invalid_argument("sensor: a code 0-" + std::to_string(last) + ", " + names +
+                              (letters.empty() ? "" : ", or a thermocouple type " + letters));
 }
 
 std::uint8_t thermocouple_code(const nlohmann::json& value) {
-  if (value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() <= 14) return value.get<std::uint8_t>();
-  const std::string name = lower(value.is_string() ? value.get<std::string>() : "");
-  static const std::string codes = "..bcdegjkmnprst";
-  if (name == "none") return 0;
-  if (name == "voltage") return 1;
-  if (name.size() == 1 && name != "." && codes.find(name) != std::string::npos)
-    return static_cast<std::uint8_t>(codes.find(name));
-  throw std::invalid_argument("sensor: a code 0-14, none, voltage, or a thermocouple type B C D E G J K M N P R S T");
+  return named_sensor(value, cat::hx01_sensors, cat::hx01_sensor_last).code;
 }
 
 class Thermocouple final : public Module {
@@ -40,11 +49,12 @@ class Thermocouple final : public Module {
   Thermocouple(Common common, const nlohmann::json& settings)
       : Module(std::move(common)), cold_junction_(Signal::constant(25)) {
     // A furnace, an oven, a freezer, a cable run measured as a voltage.
-    const std::array<std::uint8_t, 8> codes{8, 7, 14, 1, 13, 0, 0, 0};
-    const std::array<double, 8> celsius{100, 250, -20, 0, 1000, 25, 25, 25};
-    for (unsigned c = 0; c < 8; ++c) channels_[c] = {codes[c], Signal::constant(celsius[c]), Signal::constant(0.0125)};
+    const std::array<std::uint8_t, hx01_channels> codes{8, 7, 14, 1, 13, 0, 0, 0};
+    const std::array<double, hx01_channels> celsius{100, 250, -20, 0, 1000, 25, 25, 25};
+    for (unsigned c = 0; c < hx01_channels; ++c)
+      channels_[c] = {codes[c], Signal::constant(celsius[c]), Signal::constant(0.0125)};
     if (settings.contains("cold_junction")) cold_junction_ = Signal::from_json(settings.at("cold_junction"));
-    for_each_channel(settings, "channels", 8, [&](unsigned channel, const nlohmann::json& value) {
+    for_each_channel(settings, "channels", hx01_channels, [&](unsigned channel, const nlohmann::json& value) {
       Channel& c = channels_[channel - 1];
       if (value.contains("sensor")) c.power_on_code = thermocouple_code(value.at("sensor"));
       if (value.contains("celsius")) c.celsius = Signal::from_json(value.at("celsius"));
@@ -68,10 +78,10 @@ class Thermocouple final : public Module {
       case 0x09: {
         if (p.empty() || p.size() != 1 + bit_count(p[0])) return failure();
         for (std::size_t i = 1; i < p.size(); ++i) {
-          if (p[i] > 14) return failure();
+          if (p[i] > cat::hx01_sensor_last) return failure();
         }
         std::size_t at = 1;
-        for (unsigned c = 0; c < 8; ++c) {
+        for (unsigned c = 0; c < hx01_channels; ++c) {
           if ((p[0] & (1u << c)) != 0) channels_[c].code = p[at++];
         }
         return acknowledge();
@@ -111,7 +121,7 @@ class Thermocouple final : public Module {
     if (p.size() != 1) return failure();
     // A channel without a sensor cannot be measured: refused as configured.
     bool unset = p[0] == 0;
-    for (unsigned c = 0; c < 8; ++c) {
+    for (unsigned c = 0; c < hx01_channels; ++c) {
       if ((p[0] & (1u << c)) != 0 && channels_[c].code == 0) unset = true;
     }
     if (unset) return Reply{0x0602, {}};
@@ -124,7 +134,7 @@ class Thermocouple final : public Module {
     Bytes out;
     wire::put_f32(out, static_cast<float>(5 * ratio / (100 + ratio)));
     const Characteristic& curves = characteristic();
-    for (unsigned c = 0; c < 8; ++c) {
+    for (unsigned c = 0; c < hx01_channels; ++c) {
       if ((p[0] & (1u << c)) == 0) continue;
       const Channel& channel = channels_[c];
       out.push_back(channel.code);
@@ -139,7 +149,7 @@ class Thermocouple final : public Module {
   }
 
   Signal cold_junction_;
-  std::array<Channel, 8> channels_;
+  std::array<Channel, hx01_channels> channels_;
   std::uint16_t frequency_ = 50;
 };
 
@@ -153,27 +163,9 @@ struct Configuration {
   bool valid() const {
     const bool range_ok = range == 0.5f || range == 1.0f || range == 2.5f || range == 5.0f;
     const bool current_ok = current == 0.0f || current == 0.00001f || current == 0.001f;
-    return type <= 10 && range_ok && current_ok && nominal >= 1 && nominal <= 1000;
+    return type <= cat::hx02_sensor_last && range_ok && current_ok && nominal >= 1 && nominal <= 1000;
   }
 };
-
-std::uint8_t resistance_code(const nlohmann::json& value) {
-  if (value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() <= 10) return value.get<std::uint8_t>();
-  struct Named {
-    const char* name;
-    std::uint8_t code;
-  };
-  static constexpr Named names[] = {{"none", 0},         {"voltage", 1},      {"platinum", 2},     {"pt100", 2},
-                                    {"pt1000", 2},       {"diode1", 3},       {"diode2", 4},       {"ptc1000", 5},
-                                    {"ptc2000", 6},      {"ptc1000b", 7},     {"ptc2000b", 8},     {"ptc1000to180", 9},
-                                    {"ptc1000at100", 10}};
-  const std::string name = lower(value.is_string() ? value.get<std::string>() : "");
-  for (const Named& known : names) {
-    if (name == known.name) return known.code;
-  }
-  throw std::invalid_argument("sensor: a code 0-10, none, voltage, platinum (pt100), pt1000, diode1, diode2, "
-                              "ptc1000, ptc2000, ptc1000b, ptc2000b, ptc1000to180 or ptc1000at100");
-}
 
 class Resistance final : public Module {
  public:
@@ -184,13 +176,14 @@ class Resistance final : public Module {
     power_on_[1] = {{3, 2.5f, 0.00001f, 100}, Signal::constant(-196), Signal::constant(0)};
     power_on_[2] = {{5, 2.5f, 0.001f, 100}, Signal::constant(40), Signal::constant(0)};
     power_on_[3] = {{2, 5.0f, 0.001f, 1000}, Signal::constant(150), Signal::constant(0)};
-    for_each_channel(settings, "channels", 4, [&](unsigned channel, const nlohmann::json& value) {
+    for_each_channel(settings, "channels", hx02_channels, [&](unsigned channel, const nlohmann::json& value) {
       Channel& c = power_on_[channel - 1];
-      if (value.contains("sensor")) c.configuration.type = resistance_code(value.at("sensor"));
-      // "pt1000" is the platinum code with its own nominal resistance.
-      if (value.contains("sensor") && value.at("sensor").is_string() &&
-          lower(value.at("sensor").get<std::string>()) == "pt1000")
-        c.configuration.nominal = 1000;
+      if (value.contains("sensor")) {
+        const cat::Sensor& s = named_sensor(value.at("sensor"), cat::hx02_sensors, cat::hx02_sensor_last);
+        c.configuration.type = s.code;
+        // A name such as pt1000 brings its own nominal resistance.
+        if (s.nominal != 0) c.configuration.nominal = s.nominal;
+      }
       c.configuration.range = value.value("range", c.configuration.range);
       c.configuration.current = value.value("current", c.configuration.current);
       c.configuration.nominal = value.value("nominal", c.configuration.nominal);
@@ -244,9 +237,9 @@ class Resistance final : public Module {
 
   Reply set_sensor(const Bytes& p) {
     if (p.empty() || (p[0] & 0xF0) != 0 || p.size() != 1 + 13 * bit_count(p[0])) return failure();
-    std::array<Channel, 4> changed = channels_;
+    std::array<Channel, hx02_channels> changed = channels_;
     std::size_t at = 1;
-    for (unsigned c = 0; c < 4; ++c) {
+    for (unsigned c = 0; c < hx02_channels; ++c) {
       if ((p[0] & (1u << c)) == 0) continue;
       Configuration& k = changed[c].configuration;
       k = {p[at], wire::get_f32(&p[at + 1]), wire::get_f32(&p[at + 5]), wire::get_f32(&p[at + 9])};
@@ -260,14 +253,14 @@ class Resistance final : public Module {
   Reply measure(const Bytes& p, Time now) {
     if (p.size() != 1 || (p[0] & 0xF0) != 0) return failure();
     bool unset = p[0] == 0;
-    for (unsigned c = 0; c < 4; ++c) {
+    for (unsigned c = 0; c < hx02_channels; ++c) {
       if ((p[0] & (1u << c)) != 0 && channels_[c].configuration.type == 0) unset = true;
     }
     if (unset) return Reply{0x0202, {}};
     const double t = seconds(now);
     const Characteristic& curves = characteristic();
     Bytes out;
-    for (unsigned c = 0; c < 4; ++c) {
+    for (unsigned c = 0; c < hx02_channels; ++c) {
       if ((p[0] & (1u << c)) == 0) continue;
       const Channel& channel = channels_[c];
       const Configuration& k = channel.configuration;
@@ -287,8 +280,8 @@ class Resistance final : public Module {
     return Reply{0x0201, out};
   }
 
-  std::array<Channel, 4> power_on_;
-  std::array<Channel, 4> channels_;
+  std::array<Channel, hx02_channels> power_on_;
+  std::array<Channel, hx02_channels> channels_;
   std::uint16_t frequency_ = 50;
 };
 

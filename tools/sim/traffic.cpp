@@ -128,7 +128,7 @@ std::string identity_summary(std::span<const std::uint8_t> p) {
     const std::size_t length = p[at + 1];
     if (p[at] == 4 && length == 4) out += text(" serial %" PRIu32, u32(p, at + 2));
     if (p[at] == ip_tag && length == 4)
-      out += " at " + format_address(IP::Address(std::array{p[at + 2], p[at + 3], p[at + 4], p[at + 5]}));
+      out += " at " + format_address(Address(std::array{p[at + 2], p[at + 3], p[at + 4], p[at + 5]}));
   }
   return highest == 21 ? out + " (legacy tags)" : out;
 }

@@ -10,14 +10,14 @@
 #include <span>
 #include <string>
 
-#include "net/ip.hpp"
+#include "address.hpp"
 
 namespace varnode::sim {
 
 struct Hop {
-  IP::Address from;
+  Address from;
   std::uint16_t from_port = 0;
-  IP::Address to;
+  Address to;
   std::uint16_t to_port = 0;
 };
 

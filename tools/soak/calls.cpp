@@ -13,14 +13,18 @@
 namespace soak {
 namespace {
 
-constexpr std::uint16_t codes(std::initializer_list<int> list) {
-  std::uint16_t bits = 0;
-  for (int c : list) bits = static_cast<std::uint16_t>(bits | 1u << c);
-  return bits;
-}
-constexpr std::uint16_t exchange_codes = codes({0, 2, 3, 4, 6});
-constexpr std::uint16_t refusable_codes = codes({0, 2, 3, 4, 6, 9});
-constexpr std::uint16_t stream_codes = codes({0, 1, 2, 3, 4, 6, 7, 8, 9});
+// The calls below reach twin exports through one pointer type; twins
+// document the same codes.
+static_assert(VARNODE_RETURNS_KL01_SET_DIRECTION == VARNODE_RETURNS_KL02_SET_DIRECTION &&
+              VARNODE_RETURNS_KL01_WRITE == VARNODE_RETURNS_KL02_WRITE &&
+              VARNODE_RETURNS_KL01_READ == VARNODE_RETURNS_KL02_READ &&
+              VARNODE_RETURNS_KS01_WRITE == VARNODE_RETURNS_KS02_WRITE &&
+              VARNODE_RETURNS_RA01_SET_FREQUENCY == VARNODE_RETURNS_RE01_SET_FREQUENCY &&
+              VARNODE_RETURNS_RA01_STOP == VARNODE_RETURNS_RE01_STOP &&
+              VARNODE_RETURNS_RA01_MEASURE == VARNODE_RETURNS_RE01_MEASURE &&
+              VARNODE_RETURNS_HX01_MEASURE == VARNODE_RETURNS_HX02_MEASURE &&
+              VARNODE_RETURNS_QU01_ENABLE == VARNODE_RETURNS_QU01_DISABLE &&
+              VARNODE_RETURNS_QU01_ENABLE == VARNODE_RETURNS_QU01_CLEAR);
 
 template <class F>
 void timed(Outcome& outcome, F call) {
@@ -29,7 +33,7 @@ void timed(Outcome& outcome, F call) {
   outcome.took_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-Outcome exchange(Slot slot, std::uint16_t documented = exchange_codes) {
+Outcome exchange(Slot slot, std::uint16_t documented) {
   Outcome outcome;
   outcome.documented = documented;
   outcome.allowed_ms = module(slot).timeout_ms;
@@ -177,7 +181,7 @@ Slot any_slot(Random& random) { return static_cast<Slot>(std::uniform_int_distri
 
 Outcome call_get_info(Random& random) {
   const Slot slot = steady_slot(random);
-  Outcome outcome = exchange(slot);
+  Outcome outcome = exchange(slot, VARNODE_RETURNS_GET_INFO);
   InfoCall c;
   timed(outcome, [&] { return c.call(address(slot)); });
   judge(
@@ -192,7 +196,7 @@ Outcome call_get_info(Random& random) {
 
 Outcome call_get_status(Random& random) {
   const Slot slot = any_slot(random);
-  Outcome outcome = exchange(slot);
+  Outcome outcome = exchange(slot, VARNODE_RETURNS_GET_STATUS);
   StatusCall c;
   timed(outcome, [&] { return c.call(address(slot)); });
   judge(
@@ -206,7 +210,7 @@ Outcome call_get_status(Random& random) {
 
 Outcome call_find(Random& random, bool list) {
   Outcome outcome;
-  outcome.documented = codes({0, 3, 4, 5});
+  outcome.documented = VARNODE_RETURNS_FIND;
   outcome.allowed_ms = 1000;
   std::array<std::uint32_t, 64> found;
   fill_untouched(found.data(), found.size());
@@ -232,7 +236,7 @@ Outcome call_find(Random& random, bool list) {
 Outcome call_configure(Random& random) {
   const Slot slot = steady_slot(random);
   Outcome outcome;
-  outcome.documented = codes({0, 3, 4});
+  outcome.documented = VARNODE_RETURNS_CONFIGURE;
   const Info& info = info_reference[slot];
   timed(outcome, [&] {
     return configure(module(slot).serial, configured_text, sizeof configured_text - 1, 0, address(slot),
@@ -243,20 +247,20 @@ Outcome call_configure(Random& random) {
 
 Outcome call_burn(Random& random) {
   const Slot slot = steady_slot(random);
-  Outcome outcome = exchange(slot);
+  Outcome outcome = exchange(slot, VARNODE_RETURNS_BURN);
   timed(outcome, [&] { return burn(address(slot), burned_bytes, sizeof burned_bytes); });
   return outcome;
 }
 
 Outcome call_reset(Random&) {
-  Outcome outcome = exchange(reset_target);
+  Outcome outcome = exchange(reset_target, VARNODE_RETURNS_RESET);
   timed(outcome, [&] { return reset(address(reset_target)); });
   return outcome;
 }
 
 Outcome call_get_driver(Random&) {
   Outcome outcome;
-  outcome.documented = codes({0});
+  outcome.documented = VARNODE_RETURNS_GET_DRIVER;
   char vendor[32], version[32];
   std::uint32_t vendor_size = sizeof vendor, version_size = sizeof version, build = 0;
   timed(outcome, [&] { return get_driver(vendor, &vendor_size, version, &version_size, &build); });
@@ -269,7 +273,7 @@ Outcome call_get_driver(Random&) {
 Outcome call_get_timeout(Random& random) {
   const Slot slot = any_slot(random);
   Outcome outcome;
-  outcome.documented = codes({0, 3});
+  outcome.documented = VARNODE_RETURNS_GET_TIMEOUT;
   std::uint16_t value = 0;
   timed(outcome, [&] { return get_timeout(address(slot), &value); });
   if (outcome.code == 0 && value != module(slot).timeout_ms) outcome.wrong = "a time-out reads back wrong";
@@ -279,7 +283,7 @@ Outcome call_get_timeout(Random& random) {
 Outcome call_set_timeout(Random& random) {
   const Slot slot = any_slot(random);
   Outcome outcome;
-  outcome.documented = codes({0, 3});
+  outcome.documented = VARNODE_RETURNS_SET_TIMEOUT;
   timed(outcome, [&] { return set_timeout(address(slot), module(slot).timeout_ms); });
   return outcome;
 }
@@ -293,8 +297,8 @@ struct DigitalIO {
 };
 
 Outcome call_kl_direction(const DigitalIO& io, Random& random) {
-  Outcome outcome = exchange(io.slot);
-  const auto channels = pick_channels(random, 8);
+  Outcome outcome = exchange(io.slot, VARNODE_RETURNS_KL01_SET_DIRECTION);
+  const auto channels = pick_channels(random, VARNODE_KL01_CHANNELS);
   bool flags[8];
   for (std::size_t i = 0; i < channels.size(); ++i) flags[i] = (kl_directions >> (channels[i] - 1) & 1) != 0;
   timed(outcome, [&] { return io.set_direction(address(io.slot), channels.data(), count_of(channels), flags, count_of(channels)); });
@@ -302,7 +306,7 @@ Outcome call_kl_direction(const DigitalIO& io, Random& random) {
 }
 
 Outcome call_kl_write(const DigitalIO& io, Random& random) {
-  Outcome outcome = exchange(io.slot, refusable_codes);
+  Outcome outcome = exchange(io.slot, VARNODE_RETURNS_KL01_WRITE);
   // Now and then an input channel too, which the module must refuse.
   auto channels = pick_channels(random, std::bernoulli_distribution(0.2)(random) ? 8 : 4);
   bool values[8];
@@ -317,8 +321,8 @@ Outcome call_kl_write(const DigitalIO& io, Random& random) {
 }
 
 Outcome call_kl_read(const DigitalIO& io, Random& random) {
-  Outcome outcome = exchange(io.slot, refusable_codes);
-  const auto channels = pick_channels(random, 8);
+  Outcome outcome = exchange(io.slot, VARNODE_RETURNS_KL01_READ);
+  const auto channels = pick_channels(random, VARNODE_KL01_CHANNELS);
   bool values[8];
   fill_untouched(values, 8);
   std::uint8_t size = 8;
@@ -339,8 +343,8 @@ Outcome call_kl_read(const DigitalIO& io, Random& random) {
 }
 
 Outcome call_ks_write(Slot slot, decltype(&ks01_write) write, Random& random) {
-  Outcome outcome = exchange(slot);
-  const auto channels = pick_channels(random, 8);
+  Outcome outcome = exchange(slot, VARNODE_RETURNS_KS01_WRITE);
+  const auto channels = pick_channels(random, VARNODE_KS01_CHANNELS);
   bool values[8];
   for (std::size_t i = 0; i < channels.size(); ++i) values[i] = (ks_outputs >> (channels[i] - 1) & 1) != 0;
   timed(outcome, [&] { return write(address(slot), channels.data(), count_of(channels), values, count_of(channels)); });
@@ -348,8 +352,8 @@ Outcome call_ks_write(Slot slot, decltype(&ks01_write) write, Random& random) {
 }
 
 Outcome call_ks01_measure(Random& random) {
-  Outcome outcome = exchange(ks01);
-  const auto channels = pick_channels(random, 8);
+  Outcome outcome = exchange(ks01, VARNODE_RETURNS_KS01_MEASURE);
+  const auto channels = pick_channels(random, VARNODE_KS01_CHANNELS);
   float values[8];
   fill_untouched(values, 8);
   std::uint8_t size = 8;
@@ -368,15 +372,15 @@ Outcome call_ks01_measure(Random& random) {
 }
 
 Outcome call_qu01_switch(decltype(&qu01_enable) operation, Random& random) {
-  Outcome outcome = exchange(qu01);
-  const auto channels = pick_channels(random, 4);
+  Outcome outcome = exchange(qu01, VARNODE_RETURNS_QU01_ENABLE);
+  const auto channels = pick_channels(random, VARNODE_QU01_CHANNELS);
   timed(outcome, [&] { return operation(address(qu01), channels.data(), count_of(channels)); });
   return outcome;
 }
 
 Outcome call_qu01_mode(Random& random) {
-  Outcome outcome = exchange(qu01);
-  const auto channels = pick_channels(random, 4);
+  Outcome outcome = exchange(qu01, VARNODE_RETURNS_QU01_SET_MODE);
+  const auto channels = pick_channels(random, VARNODE_QU01_CHANNELS);
   std::uint8_t modes[4];
   for (std::size_t i = 0; i < channels.size(); ++i) modes[i] = static_cast<std::uint8_t>((channels[i] - 1) % 4);
   timed(outcome, [&] { return qu01_set_mode(address(qu01), channels.data(), count_of(channels), modes, count_of(channels)); });
@@ -384,8 +388,8 @@ Outcome call_qu01_mode(Random& random) {
 }
 
 Outcome call_qu01_read(Random& random) {
-  Outcome outcome = exchange(qu01);
-  const auto channels = pick_channels(random, 4);
+  Outcome outcome = exchange(qu01, VARNODE_RETURNS_QU01_READ);
+  const auto channels = pick_channels(random, VARNODE_QU01_CHANNELS);
   std::int64_t values[4], reference;
   fill_untouched(values, 4);
   fill_untouched(&reference, 1);
@@ -414,10 +418,10 @@ struct AnalogInput {
 Outcome call_measure(const AnalogInput& in, Random& random) {
   static constexpr std::uint32_t sample_counts[] = {1, 40, 500, 3000};
   constexpr float frequency = 3000;
-  const auto channels = pick_channels(random, 8);
+  const auto channels = pick_channels(random, VARNODE_RA01_CHANNELS);
   const std::uint32_t samples = sample_counts[std::uniform_int_distribution<std::size_t>(0, 3)(random)];
   Outcome outcome;
-  outcome.documented = stream_codes;
+  outcome.documented = VARNODE_RETURNS_RA01_MEASURE;
   // Chunks restart the time-out, so the stream's own length comes on top.
   outcome.allowed_ms = module(in.slot).timeout_ms + samples / frequency / stream_speed * 1000 + longest_fault_delay_ms;
   const std::uint32_t total = count_of(channels) * samples;
@@ -445,8 +449,8 @@ Outcome call_measure(const AnalogInput& in, Random& random) {
 }
 
 Outcome call_we01(Random& random) {
-  Outcome outcome = exchange(we01);
-  const auto channels = pick_channels(random, 8);
+  Outcome outcome = exchange(we01, VARNODE_RETURNS_WE01_CONTROL);
+  const auto channels = pick_channels(random, VARNODE_WE01_CHANNELS);
   float values[8];
   for (std::size_t i = 0; i < channels.size(); ++i) values[i] = we01_output(channels[i]);
   timed(outcome, [&] { return we01_control(address(we01), channels.data(), count_of(channels), values, count_of(channels)); });
@@ -476,7 +480,7 @@ std::uint8_t set_hx02_sensors(const std::vector<std::uint8_t>& channels) {
 template <std::size_t N>
 Outcome call_temperature(Slot slot, decltype(&hx01_measure) measure, const std::array<float, N>& reference,
                          Random& random) {
-  Outcome outcome = exchange(slot, refusable_codes);
+  Outcome outcome = exchange(slot, VARNODE_RETURNS_HX01_MEASURE);
   const auto channels = pick_channels(random, N);
   float values[N];
   fill_untouched(values, N);
@@ -689,13 +693,13 @@ std::vector<Call> all_calls() {
   for (const AnalogInput& a : in) {
     const char* family = a.slot == ra01 ? "RA01" : "RE01";
     calls.push_back({"set_frequency", family, 4, [&a](Random&) {
-                       Outcome o = exchange(a.slot);
+                       Outcome o = exchange(a.slot, VARNODE_RETURNS_RA01_SET_FREQUENCY);
                        timed(o, [&] { return a.set_frequency(address(a.slot), 3000); });
                        return o;
                      }});
     // Rare: a stop ends whatever measurement another thread has running.
     calls.push_back({"stop", family, 1, [&a](Random&) {
-                       Outcome o = exchange(a.slot);
+                       Outcome o = exchange(a.slot, VARNODE_RETURNS_RA01_STOP);
                        timed(o, [&] { return a.stop(address(a.slot)); });
                        return o;
                      }});
@@ -703,26 +707,26 @@ std::vector<Call> all_calls() {
   }
   calls.push_back({"control", "WE01", 8, call_we01});
   calls.push_back({"set_sensor", "HX01", 4, [](Random& r) {
-                     Outcome o = exchange(hx01);
-                     const auto channels = pick_channels(r, 8);
+                     Outcome o = exchange(hx01, VARNODE_RETURNS_HX01_SET_SENSOR);
+                     const auto channels = pick_channels(r, VARNODE_HX01_CHANNELS);
                      timed(o, [&] { return set_hx01_sensors(channels); });
                      return o;
                    }});
   calls.push_back({"set_frequency", "HX01", 3, [](Random&) {
-                     Outcome o = exchange(hx01);
+                     Outcome o = exchange(hx01, VARNODE_RETURNS_HX01_SET_FREQUENCY);
                      timed(o, [&] { return hx01_set_frequency(address(hx01), converter_frequency); });
                      return o;
                    }});
   calls.push_back({"measure", "HX01", 10,
                    [](Random& r) { return call_temperature(hx01, hx01_measure, hx01_reference, r); }});
   calls.push_back({"set_sensor", "HX02", 4, [](Random& r) {
-                     Outcome o = exchange(hx02);
-                     const auto channels = pick_channels(r, 4);
+                     Outcome o = exchange(hx02, VARNODE_RETURNS_HX02_SET_SENSOR);
+                     const auto channels = pick_channels(r, VARNODE_HX02_CHANNELS);
                      timed(o, [&] { return set_hx02_sensors(channels); });
                      return o;
                    }});
   calls.push_back({"set_frequency", "HX02", 3, [](Random&) {
-                     Outcome o = exchange(hx02);
+                     Outcome o = exchange(hx02, VARNODE_RETURNS_HX02_SET_FREQUENCY);
                      timed(o, [&] { return hx02_set_frequency(address(hx02), converter_frequency); });
                      return o;
                    }});

@@ -41,6 +41,8 @@ json fault_rules(Slot slot) {
   return json::array({
       {{"fault", "drop"}, {"probability", 0.02}},
       {{"fault", "duplicate"}, {"probability", 0.02}},
+      // A stream chunk repeated with other bytes: the measurement must fail.
+      {{"fault", "altered_duplicate"}, {"probability", 0.005}, {"commands", {0x0400, 0x0900}}},
       {{"fault", "delay"}, {"probability", 0.02}, {"delay_ms", longest_fault_delay_ms}},
       {{"fault", "reorder"}, {"probability", 0.02}, {"delay_ms", longest_fault_delay_ms - 10}},
       {{"fault", "wrong_id"}, {"probability", 0.02}, {"then_correct", true}},
