@@ -12,11 +12,22 @@
 #include <memory>
 
 #include "arguments.hpp"
+#include "catalogue.hpp"
 #include "commands.hpp"
 #include "varnode/varnode.h"
 
 namespace varnode::cli {
 namespace {
+
+namespace cat = varnode::catalogue;
+// The twins share their channel count and limits.
+constexpr unsigned analog_channels = VARNODE_RA01_CHANNELS;
+static_assert(VARNODE_RE01_CHANNELS == analog_channels);
+constexpr float lowest_hertz = VARNODE_MEASURE_FREQUENCY_LOWEST;
+constexpr float highest_hertz = VARNODE_MEASURE_FREQUENCY_HIGHEST;
+
+// A whole number of hertz as the help writes it.
+std::string figure(float hertz) { return std::to_string(static_cast<long>(hertz)); }
 
 using Measure = std::uint8_t (*)(std::uint32_t, const std::uint8_t*, std::uint8_t, std::uint32_t, float, float*,
                                  std::uint32_t*);
@@ -171,7 +182,7 @@ void print_samples(const Context& c, const Request& r, const std::vector<std::ui
   std::cout << "(--csv or --json for every sample)\n";
 }
 
-void add_family(CLI::App& app, const Context& c, const char* name, const char* help,
+void add_family(CLI::App& app, const Context& c, const char* name, const std::string& help,
                 std::uint8_t (*frequency)(std::uint32_t, std::uint16_t), std::uint8_t (*stop)(std::uint32_t),
                 Measure measure) {
   auto* family = app.add_subcommand(name, help);
@@ -193,15 +204,19 @@ void add_family(CLI::App& app, const Context& c, const char* name, const char* h
 
   auto* take = family->add_subcommand("measure", "stream samples of channels (summary; --csv or --json for all)");
   take->add_option("address", r->address, "the module's IPv4 address")->required();
-  take->add_option("channels", r->channels, "channels 1 to 8")->required();
-  take->add_option("-n,--samples", r->samples, "samples per channel, 1 to 1000000 (default 1000)")
-      ->check(CLI::Range(1u, 1000000u));
-  take->add_option("-f,--frequency", r->frequency, "samples per second, 6 to 3000 (default 1000)");
+  take->add_option("channels", r->channels, "channels 1 to " + std::to_string(analog_channels))->required();
+  take->add_option("-n,--samples", r->samples,
+                   "samples per channel, 1 to " + std::to_string(VARNODE_SAMPLE_LIMIT) + " (default 1000)")
+      ->check(CLI::Range(1u, VARNODE_SAMPLE_LIMIT));
+  take->add_option("-f,--frequency", r->frequency,
+                   "samples per second, " + figure(lowest_hertz) + " to " + figure(highest_hertz) + " (default 1000)");
   take->callback([&c, r, measure, stop, prefix] {
     const std::uint32_t address = parse_address(r->address);
-    const auto channels = parse_channels(r->channels, 8);
-    if ((r->samples > 1 || !std::isfinite(r->frequency)) && !(r->frequency >= 6 && r->frequency <= 3000))
-      throw UsageError("--frequency runs from 6 to 3000 Hz when more than one sample is taken");
+    const auto channels = parse_channels(r->channels, analog_channels);
+    if ((r->samples > 1 || !std::isfinite(r->frequency)) &&
+        !(r->frequency >= lowest_hertz && r->frequency <= highest_hertz))
+      throw UsageError("--frequency runs from " + figure(lowest_hertz) + " to " + figure(highest_hertz) +
+                       " Hz when more than one sample is taken");
     std::vector<float> values(static_cast<std::size_t>(r->samples) * channels.size());
     auto size = static_cast<std::uint32_t>(values.size());
     c.prepare(address);
@@ -220,11 +235,13 @@ void add_frequency_command(CLI::App& family, const Context& c, const std::string
     unsigned hertz = 0;
   };
   auto s = std::make_shared<Setting>();
-  auto* set = family.add_subcommand("frequency", "set the converter frequency: 6 12 25 50 100 200 400 800 1500 3000");
+  std::string settings;
+  for (const std::uint16_t f : cat::frequencies) settings += " " + std::to_string(f);
+  auto* set = family.add_subcommand("frequency", "set the converter frequency:" + settings);
   set->add_option("address", s->address, "the module's IPv4 address")->required();
   set->add_option("hertz", s->hertz, "the setting")
       ->required()
-      ->check(CLI::IsMember({6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000}));
+      ->check(CLI::IsMember(std::vector<unsigned>(std::begin(cat::frequencies), std::end(cat::frequencies))));
   set->callback([&c, s, prefix, call] {
     const std::uint32_t address = parse_address(s->address);
     c.prepare(address);
@@ -235,8 +252,10 @@ void add_frequency_command(CLI::App& family, const Context& c, const std::string
 }
 
 void add_analog_commands(CLI::App& app, Context& context) {
-  add_family(app, context, "ra01", "ra01 current inputs, channels 1 to 8", ra01_set_frequency, ra01_stop, ra01_measure);
-  add_family(app, context, "re01", "re01 voltage inputs, channels 1 to 8", re01_set_frequency, re01_stop, re01_measure);
+  add_family(app, context, "ra01", "ra01 current inputs, channels 1 to " + std::to_string(VARNODE_RA01_CHANNELS),
+             ra01_set_frequency, ra01_stop, ra01_measure);
+  add_family(app, context, "re01", "re01 voltage inputs, channels 1 to " + std::to_string(VARNODE_RE01_CHANNELS),
+             re01_set_frequency, re01_stop, re01_measure);
 }
 
 }  // namespace varnode::cli

@@ -22,6 +22,7 @@ void add_digital_commands(CLI::App& app, Context& context);
 void add_counter_commands(CLI::App& app, Context& context);
 void add_analog_commands(CLI::App& app, Context& context);
 void add_temperature_commands(CLI::App& app, Context& context);
+void add_log_command(CLI::App& app, Context& context);
 // "frequency ADDRESS HERTZ" under a module family.
 void add_frequency_command(CLI::App& family, const Context& context, const std::string& prefix,
                            std::uint8_t (*call)(std::uint32_t, std::uint16_t));

@@ -1,5 +1,6 @@
 // find, info, status, reset, configure, burn, timeout.
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -58,17 +59,20 @@ std::string format_mac(const std::uint8_t* mac) {
   return text;
 }
 
-// In tag order, as the module sends them.
+// In tag order, as the module sends them, each named by what modules put
+// there; own_* fields hold values whose meaning is the module's own, so
+// they keep their tag number.
 nlohmann::ordered_json identity_json(std::uint32_t address, const Identity& id) {
-  return {{"address", format_address(address)}, {"text_1", id.text_1}, {"text_2", id.text_2},
-          {"text_3", id.text_3}, {"serial_number", id.serial}, {"text_5", id.text_5}, {"text_6", id.text_6},
-          {"text_7", id.text_7}, {"number_8", id.number_8}, {"number_9", id.number_9}, {"text_10", id.text_10},
-          {"date_11", format_date(id.date_11)}, {"date_12", format_date(id.date_12)},
-          {"date_13", format_date(id.date_13)}, {"number_14", id.number_14}, {"number_15", id.number_15},
-          {"number_16", id.number_16}, {"mac_address", format_mac(id.mac)}, {"ip_address", format_address(id.ip)},
-          {"address_19", format_address(id.address_19)}, {"address_20", format_address(id.address_20)},
-          {"text_21", id.text_21}, {"text_22", id.text_22}, {"flag_23", id.flag_23}, {"text_24", id.text_24},
-          {"text_25", id.text_25}};
+  return {{"address", format_address(address)}, {"maker", id.text_1}, {"type", id.text_2},
+          {"description", id.text_3}, {"serial_number", id.serial}, {"hardware_revision", id.text_5},
+          {"microcontroller", id.text_6}, {"firmware_version", id.text_7}, {"own_number_8", id.number_8},
+          {"own_number_9", id.number_9}, {"own_text_10", id.text_10}, {"production_date", format_date(id.date_11)},
+          {"calibration_date", format_date(id.date_12)}, {"firmware_date", format_date(id.date_13)},
+          {"resets", id.number_14}, {"port", id.number_15}, {"own_number_16", id.number_16},
+          {"mac_address", format_mac(id.mac)}, {"ip_address", format_address(id.ip)},
+          {"netmask", format_address(id.address_19)}, {"gateway", format_address(id.address_20)},
+          {"configured_text", id.text_21}, {"name", id.text_22}, {"configured_flag", id.flag_23},
+          {"burned_data", id.text_24}, {"own_text_25", id.text_25}};
 }
 
 std::vector<std::string> split_tabs(const std::string& text, std::size_t count) {
@@ -87,10 +91,14 @@ bool in_range(float value, float lower, float upper) {
   return !below && !above;
 }
 
+// How many modules find lists unless --max says otherwise: the library
+// fills only the room it is given and says nothing of the rest.
+constexpr std::uint32_t default_find_limit = 65536;
+
 // Which of `serials` did not answer: the library says only that one did
 // not, so every module is asked for its identity.
 std::string missing(const std::vector<std::uint32_t>& serials) {
-  std::vector<std::uint32_t> addresses(1024);
+  std::vector<std::uint32_t> addresses(default_find_limit);
   auto size = static_cast<std::uint32_t>(addresses.size());
   std::set<std::uint32_t> answered;
   if (find(addresses.data(), &size, nullptr, 0) == VARNODE_SUCCESS) {
@@ -108,17 +116,24 @@ std::string missing(const std::vector<std::uint32_t>& serials) {
          " did not answer";
 }
 
-void find_command(const Context& c, const std::vector<std::string>& serial_words, bool details) {
+void find_command(const Context& c, const std::vector<std::string>& serial_words, bool details,
+                  std::uint32_t limit) {
   std::vector<std::uint32_t> serials;
   for (const auto& word : serial_words)
     serials.push_back(static_cast<std::uint32_t>(parse_unsigned(word, "serial number", 0xFFFFFFFFu)));
-  std::vector<std::uint32_t> addresses(std::max<std::size_t>(serials.size(), 1024));
+  std::vector<std::uint32_t> addresses(std::max<std::size_t>(serials.size(), limit));
   auto size = static_cast<std::uint32_t>(addresses.size());
   const std::uint8_t found = find(addresses.data(), &size, serials.empty() ? nullptr : serials.data(),
                                   static_cast<std::uint32_t>(serials.size()));
   if (found == VARNODE_NOT_FOUND) throw Failure{found, "find by serial number", 0, missing(serials)};
   check(found, serials.empty() ? "find" : "find by serial number");
   addresses.resize(size);
+  // A full list may have left modules out: say so, on stderr so that JSON
+  // stays parseable.
+  const bool full = serials.empty() && size == limit;
+  if (full)
+    std::fprintf(stderr, "varnode: find lists at most %u modules and that many answered, so there may be more; "
+                 "--max N raises the limit\n", limit);
   nlohmann::json list = nlohmann::json::array();
   Table table({"address", "type", "serial", "name"});
   for (std::size_t i = 0; i < addresses.size(); ++i) {
@@ -153,7 +168,7 @@ void info_command(const Context& c, const std::string& where) {
   check(read_identity(address, id), "info " + where, address);
   const nlohmann::ordered_json fields = identity_json(address, id);
   if (c.json) {
-    std::cout << fields.dump(2) << "\n";
+    std::cout << fields.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     return;
   }
   Table table({"field", "value"});
@@ -177,17 +192,17 @@ void status_command(const Context& c, const std::string& where) {
         "status " + where, address);
   const auto name = split_tabs(names.substr(0, names_size), size);
   const auto unit = split_tabs(texts_2.substr(0, texts_2_size), size);
-  const auto text_3 = split_tabs(texts_3.substr(0, texts_3_size), size);
+  const auto description = split_tabs(texts_3.substr(0, texts_3_size), size);
   nlohmann::json items = nlohmann::json::array();
-  Table table({"name", "value", "text_2", "lower", "upper", "in range", "number_4", "text_3"});
+  Table table({"name", "value", "unit", "lower", "upper", "in range", "own number", "description"});
   for (std::uint32_t i = 0; i < size; ++i) {
     const bool good = in_range(values[i], lower[i], upper[i]);
     const auto number = json_float;
-    items.push_back({{"name", name[i]}, {"value", number(values[i])}, {"text_2", unit[i]},
+    items.push_back({{"name", name[i]}, {"value", number(values[i])}, {"unit", unit[i]},
                      {"lower_limit", number(lower[i])}, {"upper_limit", number(upper[i])}, {"in_range", good},
-                     {"number_4", number(numbers_4[i])}, {"text_3", text_3[i]}});
+                     {"own_number", number(numbers_4[i])}, {"description", description[i]}});
     table.add({name[i], format_float(values[i]), unit[i], format_float(lower[i]), format_float(upper[i]),
-               good ? "yes" : "NO", format_float(numbers_4[i]), text_3[i]});
+               good ? "yes" : "NO", format_float(numbers_4[i]), description[i]});
   }
   if (c.json) return print_json({{"address", where}, {"ok", ok != 0}, {"items", items}});
   table.print();
@@ -220,19 +235,33 @@ void add_device_commands(CLI::App& app, Context& context) {
   struct Find {
     std::vector<std::string> serials;
     bool brief = false;
+    std::uint32_t limit = default_find_limit;
   };
   auto f = std::make_shared<Find>();
   auto* find_app = app.add_subcommand("find", "find modules by broadcast on every local interface (1 s)");
   find_app->add_option("serials", f->serials, "serial numbers to locate (default: list every module)");
   find_app->add_flag("--addresses-only", f->brief, "do not read each module's identity");
-  find_app->callback([&c, f] { find_command(c, f->serials, !f->brief); });
+  find_app->add_option("--max", f->limit, "list at most this many modules (default 65536; a notice says when the "
+                       "list is full)")
+      ->check(CLI::Range(1u, 16777216u));
+  find_app->callback([&c, f] { find_command(c, f->serials, !f->brief, f->limit); });
 
   auto where = std::make_shared<std::string>();
-  auto* info_app = app.add_subcommand("info", "identity and network settings of one module");
+  auto* info_app = app.add_subcommand(
+      "info",
+      "identity and network settings of one module. Fields: maker, type, description, serial_number, "
+      "hardware_revision, microcontroller, firmware_version, production_date, calibration_date, firmware_date, "
+      "resets (since power-up), port (its DCP port), mac_address, ip_address, netmask, gateway, configured_text and "
+      "configured_flag (of the last configure), name, burned_data (the last burned bytes); own_number_8, "
+      "own_number_9, own_text_10, own_number_16 and own_text_25 hold values of the module's own. Texts are shown "
+      "as sent, control characters and bytes that are not UTF-8 as \\xNN (with --json: U+FFFD)");
   info_app->add_option("address", *where, "the module's IPv4 address")->required();
   info_app->callback([&c, where] { info_command(c, *where); });
 
-  auto* status_app = app.add_subcommand("status", "status items of one module, each checked against its limits");
+  auto* status_app = app.add_subcommand(
+      "status",
+      "status items of one module, each checked against its limits: name, value, unit, lower and upper limit, "
+      "whether it is in range, the module's own number for the item and a description");
   status_app->add_option("address", *where, "the module's IPv4 address")->required();
   status_app->callback([&c, where] { status_command(c, *where); });
 

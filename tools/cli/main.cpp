@@ -173,7 +173,9 @@ std::string explain(const Failure& failure) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
   CLI::App app{"Controls I/O modules over DCP (UDP port 30000) through the varnode library.", "varnode"};
   app.require_subcommand(1);
   app.fallthrough();
@@ -185,12 +187,15 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 65535));
   app.footer("Exit status: 0 done; 1-9 the library's result code (2 failed, 3 parameter, 4 network,\n"
              "5 not found, 6 time-out, 7 aborted, 8 reserved, 9 configuration); 64 bad arguments;\n"
-             "130 interrupted. Every command has --help, e.g. varnode kl01 write --help.\n");
+             "70 a fault inside the tool; 130 interrupted. A module's text is shown with control\n"
+             "characters and bytes that are not UTF-8 as \\xNN; --json writes such bytes as U+FFFD.\n"
+             "Every command has --help, e.g. varnode kl01 write --help.\n");
   add_device_commands(app, context);
   add_digital_commands(app, context);
   add_counter_commands(app, context);
   add_analog_commands(app, context);
   add_temperature_commands(app, context);
+  add_log_command(app, context);
   const Scan scanned = scan(app, argc, argv);
   const bool asks_help = std::any_of(argv + 1, argv + argc, [](const char* word) {
     return std::string(word) == "--help" || std::string(word) == "-h";
@@ -239,10 +244,25 @@ int main(int argc, char** argv) {
       if (!cause.empty()) error["cause"] = cause;
       print_json({{"error", error}});
     } else {
-      std::fprintf(stderr, "varnode: %s: %s (%u): %s\n", failure.what.c_str(), code_name(failure.code),
-                   failure.code, cause.empty() ? code_meaning(failure.code) : cause.c_str());
+      std::fprintf(stderr, "varnode: %s: %s (%u): %s\n", visible(failure.what).c_str(), code_name(failure.code),
+                   failure.code, cause.empty() ? code_meaning(failure.code) : visible(cause).c_str());
     }
     return failure.code;
   }
   return 0;
+}
+
+}  // namespace
+
+// Whatever escapes the commands (memory, a stream, the JSON library) ends
+// here with a message and status 70 rather than an abort.
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "varnode: internal error: %s (exit status 70)\n", visible(error.what()).c_str());
+  } catch (...) {
+    std::fprintf(stderr, "varnode: internal error (exit status 70)\n");
+  }
+  return 70;
 }

@@ -6,24 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
+
+#include "catalogue.hpp"
 
 namespace varnode::cli {
 namespace {
-
-constexpr const char* names[] = {"success", "error",    "failed",  "parameter", "network",
-                                 "not found", "time-out", "aborted", "reserved",  "configuration"};
-constexpr const char* meanings[] = {
-    "done",
-    "an unexpected failure inside the library",
-    "the module answered, but not as the command expects",
-    "an argument was refused; nothing was sent",
-    "sockets, interfaces or sending failed",
-    "a requested serial number did not answer",
-    "no matching reply within the module's time-out",
-    "the module aborted the operation",
-    "the module is busy (reserved)",
-    "the module's configuration forbids the operation",
-};
 
 // Display width of UTF-8 text: continuation bytes take no column.
 std::size_t width(const std::string& text) {
@@ -42,11 +30,26 @@ bool numeric(const std::string& text) {
 
 }  // namespace
 
-const char* code_name(std::uint8_t code) { return code < 10 ? names[code] : "unknown"; }
-const char* code_meaning(std::uint8_t code) { return code < 10 ? meanings[code] : "an unknown result code"; }
+// The catalogue's texts are string literals, so data() ends in a zero.
+constexpr std::size_t known_codes = std::size(catalogue::results);
+const char* code_name(std::uint8_t code) {
+  return code < known_codes ? catalogue::results[code].word.data() : "unknown";
+}
+const char* code_meaning(std::uint8_t code) {
+  return code < known_codes ? catalogue::results[code].meaning.data() : "an unknown result code";
+}
 
 void check(std::uint8_t code, const std::string& what, std::uint32_t address) {
   if (code != 0) throw Failure{code, what, address, {}};
+}
+
+Table::Table(std::vector<std::string> headers) : headers_(std::move(headers)) {
+  for (std::string& cell : headers_) cell = visible(cell);
+}
+
+void Table::add(std::vector<std::string> row) {
+  for (std::string& cell : row) cell = visible(cell);
+  rows_.push_back(std::move(row));
 }
 
 void Table::print() const {
@@ -113,7 +116,7 @@ void write_json(std::string& out, const nlohmann::json& value, int depth) {
     for (const auto& [key, item] : value.items()) {
       out += first ? "" : ",\n";
       out += indent;
-      out += nlohmann::json(key).dump();
+      out += nlohmann::json(key).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
       out += ": ";
       write_json(out, item, depth + 1);
       first = false;
@@ -134,16 +137,79 @@ void write_json(std::string& out, const nlohmann::json& value, int depth) {
     if (text.find_first_of(".e") == std::string::npos) text += ".0";  // stays a fraction for the reader
     out += text;
   } else {
-    out += value.dump();
+    out += value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
 }
 
 }  // namespace
 
-void print_json(const nlohmann::json& value) {
+std::string json_text(const nlohmann::json& value) {
   std::string out;
   write_json(out, value, 0);
-  std::cout << out << "\n";
+  return out;
+}
+
+void print_json(const nlohmann::json& value) { std::cout << json_text(value) << "\n"; }
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `text`, 0 if none
+// (overlong forms, surrogates and values past U+10FFFF are invalid).
+std::size_t utf8_length(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  std::uint32_t point = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2, point = lead & 0x1Fu;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, point = lead & 0x0Fu;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, point = lead & 0x07u;
+  else return 0;
+  if (text.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    point = (point << 6) | (byte(i) & 0x3Fu);
+  }
+  const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
+  if (overlong || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::string visible(std::string_view text) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  const auto escaped = [&](unsigned char c) {
+    out += "\\x";
+    out += digits[c >> 4];
+    out += digits[c & 0xF];
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = utf8_length(text.substr(i));
+    if (length == 0) {
+      escaped(c);
+      ++i;
+    } else if (length == 1) {
+      if (c == '\\') out += "\\\\";
+      else if (c == '\n') out += "\\n";
+      else if (c == '\t') out += "\\t";
+      else if (c == '\r') out += "\\r";
+      else if (c < 0x20 || c == 0x7F) escaped(c);
+      else out += static_cast<char>(c);
+      ++i;
+    } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      // U+0080 to U+009F: C1 controls, CSI among them.
+      escaped(c), escaped(static_cast<unsigned char>(text[i + 1]));
+      i += 2;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
 }
 
 }  // namespace varnode::cli

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -34,10 +35,16 @@ struct Interrupted {};
 
 enum class Format { text, json, csv };
 
+// Text from a module made safe for a terminal: control characters (C0, DEL,
+// C1) become \xNN or \n, \t, \r, and a backslash becomes \\, so no escape
+// sequence reaches the terminal; bytes that are not valid UTF-8 become \xNN.
+std::string visible(std::string_view text);
+
+// Every cell passes through visible(): a module's texts land in tables.
 class Table {
  public:
-  explicit Table(std::vector<std::string> headers) : headers_(std::move(headers)) {}
-  void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+  explicit Table(std::vector<std::string> headers);
+  void add(std::vector<std::string> row);
   // Columns padded to their widest cell; numbers right-aligned.
   void print() const;
 
@@ -56,6 +63,10 @@ std::string format_float(float value);
 nlohmann::json json_float(float value);
 // Kelvin to a JSON value: a number, or null for an infinite reading.
 nlohmann::json kelvin_json(float kelvin);
+// JSON text of `value`. A module's texts are bytes that need not be UTF-8:
+// each byte that is not part of valid UTF-8 becomes U+FFFD, and control
+// characters are \u00XX escapes, so no reply can stop the output.
+std::string json_text(const nlohmann::json& value);
 void print_json(const nlohmann::json& value);
 
 }  // namespace varnode::cli

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <span>
 
 #include "arguments.hpp"
+#include "catalogue.hpp"
 #include "commands.hpp"
 #include "varnode/varnode.h"
 
@@ -15,61 +17,50 @@ namespace {
 
 constexpr float open = std::numeric_limits<float>::quiet_NaN();
 
-// Sensor names of both temperature modules, one spelling each, matched
-// without regard to case; the code each module takes, -1 where it has none.
+namespace cat = varnode::catalogue;
+
 struct SensorName {
-  const char* name;
-  int hx01;
-  int hx02;
+  int code;
   float nominal;  // HX02 nominal resistance the name implies
 };
-constexpr SensorName sensor_names[] = {
-    {"none", 0, 0, 100},         {"voltage", 1, 1, 100},       {"B", 2, -1, 100},
-    {"C", 3, -1, 100},           {"D", 4, -1, 100},            {"E", 5, -1, 100},
-    {"G", 6, -1, 100},           {"J", 7, -1, 100},            {"K", 8, -1, 100},
-    {"M", 9, -1, 100},           {"N", 10, -1, 100},           {"P", 11, -1, 100},
-    {"R", 12, -1, 100},          {"S", 13, -1, 100},           {"T", 14, -1, 100},
-    {"platinum", -1, 2, 100},    {"pt100", -1, 2, 100},        {"pt1000", -1, 2, 1000},
-    {"diode1", -1, 3, 100},      {"diode2", -1, 4, 100},       {"ptc1000", -1, 5, 100},
-    {"ptc2000", -1, 6, 100},     {"ptc1000b", -1, 7, 100},     {"ptc2000b", -1, 8, 100},
-    {"ptc1000to180", -1, 9, 100}, {"ptc1000at100", -1, 10, 100},
-};
 
-bool same_text(const std::string& a, const char* b) {
-  const std::string other = b;
-  return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
+std::span<const cat::Sensor> sensors_of(bool hx02) {
+  if (hx02) return cat::hx02_sensors;
+  return cat::hx01_sensors;
 }
 
-// A sensor name or code for HX01 (`hx02` false) or HX02; the refusal lists
-// every name the module takes.
+// A sensor name (any case) or code for HX01 (`hx02` false) or HX02; the
+// refusal lists every name the module takes.
 SensorName sensor(const std::string& text, bool hx02) {
-  const int last = hx02 ? 10 : 14;
+  const unsigned last = hx02 ? cat::hx02_sensor_last : cat::hx01_sensor_last;
   std::string choices;
-  for (const SensorName& s : sensor_names) {
-    const int code = hx02 ? s.hx02 : s.hx01;
-    if (same_text(text, s.name)) {
-      if (code >= 0) return s;
+  for (const cat::Sensor& s : sensors_of(hx02)) {
+    if (cat::same_name(text, s.name)) return {s.code, s.nominal != 0 ? s.nominal : cat::hx02_nominal};
+    choices += std::string(choices.empty() ? "" : ", ") + std::string(s.name);
+  }
+  for (const cat::Sensor& s : sensors_of(!hx02)) {
+    if (cat::same_name(text, s.name))
       throw UsageError("sensor '" + text + "' is for " + (hx02 ? "HX01" : "HX02") + ", not " +
                        (hx02 ? "HX02" : "HX01"));
-    }
-    if (code >= 0) choices += std::string(choices.empty() ? "" : ", ") + s.name;
   }
-  if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
-    SensorName s{"", -1, -1, 100};
-    (hx02 ? s.hx02 : s.hx01) = static_cast<int>(parse_unsigned(text, "sensor code", static_cast<unsigned long>(last)));
-    return s;
-  }
+  if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])))
+    return {static_cast<int>(parse_unsigned(text, "sensor code", static_cast<unsigned long>(last))), cat::hx02_nominal};
   throw UsageError("sensor '" + text + "' is unknown; choose " + choices + " (or a code 0 to " + std::to_string(last) +
                    ")");
 }
 
-std::uint8_t thermocouple(const std::string& text) { return static_cast<std::uint8_t>(sensor(text, false).hx01); }
+// The names of one module's sensors, for the help.
+std::string sensor_list(bool hx02) {
+  std::string list;
+  for (const cat::Sensor& s : sensors_of(hx02)) list += std::string(list.empty() ? "" : ", ") + std::string(s.name);
+  return list;
+}
+
+std::uint8_t thermocouple(const std::string& text) { return static_cast<std::uint8_t>(sensor(text, false).code); }
 
 struct Resistive {
   std::uint8_t code = 0;
-  float range = open, current = open, nominal = 100;
+  float range = open, current = open, nominal = cat::hx02_nominal;
 };
 
 // TYPE[,range=V][,current=A][,nominal=OHM]
@@ -81,7 +72,7 @@ Resistive resistive(const std::string& text) {
     parts.push_back(text.substr(start, comma - start));
   parts.push_back(text.substr(start));
   const SensorName named = sensor(parts[0], true);
-  r.code = static_cast<std::uint8_t>(named.hx02);
+  r.code = static_cast<std::uint8_t>(named.code);
   r.nominal = named.nominal;
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const auto equals = parts[i].find('=');
@@ -189,32 +180,32 @@ void add_temperature_commands(CLI::App& app, Context& context) {
   hx01->require_subcommand(1);
   auto* sensor = hx01->add_subcommand("sensor", "choose each channel's thermocouple type");
   sensor->add_option("address", w->address, "the module's IPv4 address")->required();
-  sensor->add_option("settings", w->items, "CHANNEL=SENSOR: none, voltage, B C D E G J K M N P R S T (any case, or code 0-14)")
+  sensor->add_option("settings", w->items, "CHANNEL=SENSOR: " + sensor_list(false) + " (any case, or code 0-" +
+                                               std::to_string(cat::hx01_sensor_last) + ")")
       ->required();
   sensor->callback([&c, w] {
     const std::uint32_t address = parse_address(w->address);
-    const auto [channels, codes] = parse_pairs<std::uint8_t>(w->items, 8, thermocouple);
+    const auto [channels, codes] = parse_pairs<std::uint8_t>(w->items, VARNODE_HX01_CHANNELS, thermocouple);
     c.prepare(address);
     const auto n = static_cast<std::uint8_t>(channels.size());
     check(hx01_set_sensor(address, channels.data(), n, codes.data(), n), "hx01 sensor " + w->address, address);
     done(c, "hx01 sensor", w->address);
   });
   add_frequency_command(*hx01, c, "hx01", hx01_set_frequency);
-  add_measure(*hx01, c, w, "hx01", 8, hx01_measure);
+  add_measure(*hx01, c, w, "hx01", VARNODE_HX01_CHANNELS, hx01_measure);
 
   auto* hx02 = app.add_subcommand("hx02", "hx02 platinum, diode and PTC inputs, channels 1 to 4");
   hx02->require_subcommand(1);
   auto* choose = hx02->add_subcommand("sensor", "choose each channel's sensor, range, current and nominal resistance");
   choose->add_option("address", w->address, "the module's IPv4 address")->required();
   choose->add_option("settings", w->items,
-                     "CHANNEL=SENSOR[,range=V][,current=A][,nominal=OHM]; SENSOR none, voltage, platinum (pt100), "
-                     "pt1000, diode1, diode2, ptc1000 (code 5), ptc2000 (6), ptc1000b (7), ptc2000b (8), "
-                     "ptc1000to180 (9), ptc1000at100 (10), any case, or code 0-10; range and current left out "
-                     "are chosen by the library")
+                     "CHANNEL=SENSOR[,range=V][,current=A][,nominal=OHM]; SENSOR " + sensor_list(true) +
+                         ", any case, or code 0-" + std::to_string(cat::hx02_sensor_last) +
+                         "; range and current left out are chosen by the library")
       ->required();
   choose->callback([&c, w] {
     const std::uint32_t address = parse_address(w->address);
-    const auto [channels, sensors] = parse_pairs<Resistive>(w->items, 4, resistive);
+    const auto [channels, sensors] = parse_pairs<Resistive>(w->items, VARNODE_HX02_CHANNELS, resistive);
     std::vector<std::uint8_t> codes;
     std::vector<float> ranges, currents, nominals;
     for (const Resistive& r : sensors) {
@@ -231,7 +222,7 @@ void add_temperature_commands(CLI::App& app, Context& context) {
     done(c, "hx02 sensor", w->address);
   });
   add_frequency_command(*hx02, c, "hx02", hx02_set_frequency);
-  add_measure(*hx02, c, w, "hx02", 4, hx02_measure);
+  add_measure(*hx02, c, w, "hx02", VARNODE_HX02_CHANNELS, hx02_measure);
 }
 
 }  // namespace varnode::cli
