@@ -1,5 +1,5 @@
 """The rack tests run inside a private network namespace that varnode-sim
-creates for python/tests/rack.json; tools/python-test.sh starts them there."""
+creates for python/tests/rack.json; scripts/python-test.sh starts them there."""
 from __future__ import annotations
 
 import os
@@ -8,7 +8,7 @@ from pathlib import Path
 import pytest
 
 RACK = Path(__file__).with_name("rack.json")
-HOW = ("needs the test rack: tools/python-test.sh, or varnode-sim --netns --config python/tests/rack.json "
+HOW = ("needs the test rack: scripts/python-test.sh, or varnode-sim --netns --config python/tests/rack.json "
        "--exec \"VARNODE_TEST_RACK=$(readlink /proc/self/ns/net) python3 -m pytest python/tests\"")
 
 

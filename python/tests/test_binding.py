@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import builtins
 import ipaddress
+import itertools
 import os
 import subprocess
 import sys
@@ -121,6 +122,11 @@ REFUSED = [
     (lambda: varnode.find([2**32]), varnode.ParameterError),
     (lambda: varnode.configure(1, "198.18.0.50", "255.255.255.0", "0.0.0.0", text="x" * 65),
      varnode.ParameterError),
+    # an endless iterable is refused at once, not consumed
+    (lambda: kl.read(itertools.repeat(1)), varnode.ParameterError),
+    (lambda: varnode.QU01(SOMEWHERE).enable(itertools.count(1)), varnode.ParameterError),
+    (lambda: re.measure(itertools.cycle([1, 2]), 10, 1000), varnode.ParameterError),
+    (lambda: varnode.find(itertools.count(1)), varnode.ParameterError),
 ]
 
 

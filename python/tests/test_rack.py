@@ -4,7 +4,11 @@ from __future__ import annotations
 
 import builtins
 import ipaddress
+import os
 import re
+import signal
+import subprocess
+import sys
 import threading
 from ctypes import byref, c_bool, c_float, c_uint8, c_uint32
 from pathlib import Path
@@ -81,6 +85,8 @@ def test_reset_burn_and_configure():
     for _ in range(10):
         if varnode.find([serial]) == [ip("198.18.0.44")]:
             break
+    else:
+        pytest.fail("the module never reported its new address")
     info = varnode.WE01("198.18.0.44").info()
     assert (info.ip_address, info.text_21, info.flag_23) == (ip("198.18.0.44"), "moved", 1)
 
@@ -159,6 +165,9 @@ def test_resistive_sensors():
     assert hx02.measure([1, 2, 3, 4]) == pytest.approx([294.65, 77.15, 313.15, 423.15], abs=0.05)
     hx02.set_sensor({4: "platinum"}, nominal=1000, current={4: 0.001})
     assert hx02.measure([4]) == pytest.approx([423.15], abs=0.05)
+    # Every name the varnode tool takes, in any case; pt1000 brings its nominal resistance.
+    hx02.set_sensor({4: "PT1000", 3: "ptc1000"}, current={4: 0.001})
+    assert hx02.measure([3, 4]) == pytest.approx([313.15, 423.15], abs=0.05)
     hx02.set_sensor({2: "none"})
     with pytest.raises(varnode.ConfigurationError):     # the module refuses a channel without a sensor
         hx02.measure([2])
@@ -269,6 +278,48 @@ def test_a_thread_keeps_running_while_another_streams():
     assert not streaming.is_alive()
     assert isinstance(outcome["result"], varnode.TimeoutError)  # cut short by the stop
     re01.timeout = 1000
+
+
+@pytest.mark.parametrize("call, cls, cause", [
+    (lambda: varnode.KL01(A["KL02"]).read([1]), varnode.FailedError, "198.18.0.12 answers as a KL02, not a KL01"),
+    (lambda: varnode.KL02(SILENT_KL02).read([1]), varnode.TimeoutError, "198.18.0.31 did not answer within 50 ms"),
+    (lambda: varnode.RE01(RESERVED_RE01).measure([1], 100, 1000), varnode.ReservedError,
+     "a measurement may still be streaming; RE01('198.18.0.32').stop() ends it"),
+])
+def test_errors_name_their_cause_as_the_tool_does(call, cls, cause):
+    varnode.Module(SILENT_KL02).timeout = 50
+    with pytest.raises(cls) as caught:
+        call()
+    assert cause in str(caught.value)
+
+
+INTERRUPTED = """
+import sys, varnode
+print("measuring", flush=True)
+try:
+    varnode.RE01(sys.argv[1]).measure(range(1, 9), 1_000_000, 3000)
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+    raise SystemExit(130)
+print("completed", flush=True)
+"""
+
+
+def test_ctrl_c_ends_a_long_stream_and_the_module_measures_again():
+    re01 = varnode.RE01(A["RE01"])
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED, A["RE01"]], stdout=subprocess.PIPE, text=True,
+                             cwd=os.path.dirname(varnode.__path__[0]))
+    try:
+        assert child.stdout.readline() == "measuring\n"
+        while child.poll() is None and re01.status()["measuring"].value != 1:
+            pass
+        child.send_signal(signal.SIGINT)  # what Ctrl-C sends
+        out, _ = child.communicate(timeout=60)  # a safety limit: the stream alone would take 333 s
+    finally:
+        child.kill()
+    assert (child.returncode, out) == (130, "interrupted\n")
+    assert re01.status()["measuring"].value == 0
+    assert re01.measure([1, 2], 100, 1000).shape == (100, 2)
 
 
 def test_many_threads_share_modules():

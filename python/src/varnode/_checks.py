@@ -6,6 +6,7 @@ raises ParameterError, the exception of its result 3, before anything is sent.
 from __future__ import annotations
 
 import ipaddress
+import itertools
 import math
 import numbers
 import struct
@@ -13,13 +14,14 @@ from typing import Any, Iterable, List, Mapping, Sequence, Tuple, TypeVar, Union
 
 import numpy
 
+from . import catalogue
 from .errors import refuse
 
 Address = Union[str, int, ipaddress.IPv4Address]
 """An IPv4 address: dotted text, a host-order integer (192.168.1.10 is
 0xC0A8010A) or an ipaddress.IPv4Address."""
 
-FREQUENCIES = (6, 12, 25, 50, 100, 200, 400, 800, 1500, 3000)
+FREQUENCIES = catalogue.FREQUENCIES
 
 T = TypeVar("T")
 
@@ -106,7 +108,11 @@ def channels(values: Iterable[object], highest: int, function: str, allow_empty:
     """A list of distinct channels, each 1 to `highest`, at most `highest` of them."""
     if isinstance(values, (str, bytes)) or not isinstance(values, Iterable):
         raise TypeError(f"{function}: channels must be an iterable of integers, not {type_name(values)}")
-    result = [bounded(c, 1, highest, "channel", function) for c in values]
+    # Never more than one past the limit is taken: an endless iterable is refused, not consumed.
+    taken = list(itertools.islice(values, highest + 1))
+    if len(taken) > highest:
+        refuse(function, f"more than {highest} channels given")
+    result = [bounded(c, 1, highest, "channel", function) for c in taken]
     if not result and not allow_empty:
         refuse(function, "no channels given")
     if len(set(result)) != len(result):

@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import datetime
 import ipaddress
+import itertools
 from ctypes import Array, byref, c_bool, c_char, c_float, c_uint8, c_uint16, c_uint32, create_string_buffer
 from dataclasses import dataclass
 from typing import Any, ClassVar, Iterable, Iterator, List, Mapping, Optional, Sequence, Union
@@ -33,7 +34,13 @@ def _date(days: int) -> Optional[datetime.date]:
 
 @dataclass(frozen=True)
 class Driver:
-    """The C library's own identity."""
+    """The C library's own identity, as :func:`driver` gives it.
+
+    :ivar str vendor: who made the library.
+    :ivar str version: its version, e.g. ``"2.5.0"``.
+    :ivar build: the day it was built, or None when it names none.
+    :vartype build: datetime.date or None
+    """
 
     vendor: str
     version: str
@@ -41,7 +48,16 @@ class Driver:
 
 
 def driver() -> Driver:
-    """Vendor, version and build date of the loaded C library (sends nothing)."""
+    """Vendor, version and build date of the loaded C library (sends nothing).
+
+    Raises no varnode exception: the library's call cannot fail.
+
+    :returns: the library's identity.
+    :rtype: Driver
+
+    >>> varnode.driver().vendor != ""
+    True
+    """
     vendor, version = create_string_buffer(64), create_string_buffer(64)
     vendor_size, version_size, build = c_uint32(64), c_uint32(64), c_uint32()
     call("get_driver", vendor, byref(vendor_size), version, byref(version_size), byref(build))
@@ -56,6 +72,19 @@ def find(serial_numbers: Optional[Iterable[int]] = None) -> List[ipaddress.IPv4A
     With serial numbers (each 0 to 2**32 - 1): the address of each, in the
     order given (a number listed twice is reported twice); returns as soon as
     the last one answered, or raises NotFoundError after 1 s.
+
+    :param serial_numbers: the serial numbers to look for, or None for every module.
+    :type serial_numbers: Iterable[int] or None
+    :returns: the modules' addresses.
+    :rtype: list[ipaddress.IPv4Address]
+    :raises TypeError: `serial_numbers` is not an iterable of integers.
+    :raises ParameterError: a serial number is outside 0 to 2**32 - 1, or more
+        than 65535 are given; nothing is sent.
+    :raises NetworkError: no socket could be opened or the broadcast not sent.
+    :raises NotFoundError: a requested serial number did not answer within 1 s.
+
+    >>> [str(a) for a in varnode.find([1048833])]
+    ['198.18.0.11']
     """
     if serial_numbers is None:
         wanted: List[int] = []
@@ -63,11 +92,12 @@ def find(serial_numbers: Optional[Iterable[int]] = None) -> List[ipaddress.IPv4A
         if isinstance(serial_numbers, (str, bytes)) or not isinstance(serial_numbers, Iterable):
             raise TypeError(f"find: serial_numbers must be an iterable of integers, not "
                             f"{check.type_name(serial_numbers)}")
-        wanted = [check.bounded(s, 0, 0xFFFFFFFF, "serial number", "find") for s in serial_numbers]
+        taken = list(itertools.islice(serial_numbers, _FIND_CAPACITY + 1))  # an endless iterable is refused
+        if len(taken) > _FIND_CAPACITY:
+            refuse("find", f"at most {_FIND_CAPACITY} serial numbers at once")
+        wanted = [check.bounded(s, 0, 0xFFFFFFFF, "serial number", "find") for s in taken]
         if not wanted:
             return []
-        if len(wanted) > _FIND_CAPACITY:
-            refuse("find", f"at most {_FIND_CAPACITY} serial numbers at once")
     capacity = max(len(wanted), 1) if wanted else _FIND_CAPACITY
     addresses = (c_uint32 * capacity)()
     size = c_uint32(capacity)
@@ -83,6 +113,22 @@ def configure(serial_number: int, address: check.Address, netmask: check.Address
     `text` is up to 64 bytes (str is sent as UTF-8). Nothing is awaited: a
     return means the command was sent on every local interface; whether a
     module took it shows in its identity (``info().text_21``, ``flag_23``).
+
+    :param int serial_number: the module's serial number, 0 to 2**32 - 1.
+    :param address: its new address.
+    :param netmask: its new netmask.
+    :param gateway: its new gateway.
+    :type address: str, int or ipaddress.IPv4Address
+    :type netmask: str, int or ipaddress.IPv4Address
+    :type gateway: str, int or ipaddress.IPv4Address
+    :param text: a text the module keeps, at most 64 bytes.
+    :type text: str or bytes
+    :param bool flag: a flag the module keeps.
+    :returns: None.
+    :raises TypeError: an argument has the wrong type.
+    :raises ParameterError: the serial number or an address is out of range,
+        or `text` is longer than 64 bytes; nothing is sent.
+    :raises NetworkError: no socket could be opened or the command not sent.
     """
     f = "configure"
     serial = check.bounded(serial_number, 0, 0xFFFFFFFF, "serial number", f)
@@ -111,6 +157,10 @@ class Info:
     firmware, date_11/12/13 production, calibration and firmware dates,
     address_19 netmask, address_20 gateway, text_21 and flag_23 what the last
     configure set, text_22 name.
+
+    :ivar int serial_number: the module's serial number.
+    :ivar str mac_address: its MAC address, ``"02:00:..."``.
+    :ivar ipaddress.IPv4Address ip_address: the address it answered from.
     """
 
     text_1: str
@@ -149,7 +199,16 @@ def _in_range(value: float, lower: float, upper: float) -> bool:
 
 @dataclass(frozen=True)
 class StatusItem:
-    """One status item; numbers are NaN where the module sent none."""
+    """One status item; numbers are NaN where the module sent none.
+
+    :ivar str name: the item's name.
+    :ivar str text_2: its unit, e.g. ``"V"``.
+    :ivar str text_3: a description.
+    :ivar float number_4: a number the module sends with it.
+    :ivar float lower_limit: the lowest value in range (NaN: no limit).
+    :ivar float upper_limit: the highest value in range (NaN: no limit).
+    :ivar float value: the item's value.
+    """
 
     name: str
     text_2: str  # the unit, e.g. "V"
@@ -161,13 +220,27 @@ class StatusItem:
 
     @property
     def in_range(self) -> bool:
-        """Whether value lies within the limits that are numbers (inclusive)."""
+        """Whether value lies within the limits that are numbers (inclusive).
+
+        :rtype: bool
+        """
         return _in_range(self.value, self.lower_limit, self.upper_limit)
 
 
 @dataclass(frozen=True)
 class Status:
-    """A module's status items in ascending order of their names."""
+    """A module's status items in ascending order of their names.
+
+    ``status["supply"]`` gives an item by name (KeyError when there is
+    none); iterating gives the items.
+
+    :ivar list[StatusItem] items: the items.
+    :ivar bool ok: whether every item the module sent was in range.
+
+    >>> status = varnode.WE01("198.18.0.18").status()
+    >>> status.ok, status["supply"].value, status["supply"].in_range
+    (True, 24.1..., True)
+    """
 
     items: List[StatusItem]
     ok: bool  # every item the module sent was in range
@@ -191,6 +264,11 @@ class Module:
     The address may be dotted text, a host-order int or an IPv4Address;
     0.0.0.0 and 255.255.255.255 raise ParameterError. Building a Module sends
     nothing. Instances hold only the address: use them from any thread.
+
+    :param address: the module's address.
+    :type address: str, int or ipaddress.IPv4Address
+    :raises TypeError: `address` is of another type.
+    :raises ParameterError: `address` is no IPv4 address, or names no module.
     """
 
     family: ClassVar[str] = ""
@@ -200,6 +278,7 @@ class Module:
 
     @property
     def address(self) -> ipaddress.IPv4Address:
+        """The module's address, as given to the constructor (sends nothing)."""
         return ipaddress.IPv4Address(self._address)
 
     def __repr__(self) -> str:
@@ -217,7 +296,10 @@ class Module:
 
         1000 until set. It belongs to the address, for the whole process: every
         Module object for the address and every thread share it, and a change
-        applies to calls that start afterwards.
+        applies to calls that start afterwards. Reading and setting send nothing.
+
+        :raises TypeError: set to something other than an integer.
+        :raises ParameterError: set outside 1 to 65535.
         """
         value = c_uint16()
         call("get_timeout", self._address, byref(value))
@@ -228,7 +310,17 @@ class Module:
         call("set_timeout", self._address, check.bounded(milliseconds, 1, 65535, "time-out (ms)", "set_timeout"))
 
     def info(self) -> Info:
-        """The module's identity (one request, waits up to the time-out)."""
+        """The module's identity (one request, waits up to the time-out).
+
+        :returns: what the module says of itself.
+        :rtype: Info
+        :raises FailedError: the module answered, but not as the command expects.
+        :raises NetworkError: a socket could not be opened or the request not sent.
+        :raises TimeoutError: no matching reply within :attr:`timeout`.
+
+        >>> varnode.Module("198.18.0.11").info().text_2
+        'KL01'
+        """
         n = 256  # a text is at most 255 bytes
         t = [create_string_buffer(n) for _ in range(11)]
         s = [c_uint32(n) for _ in range(11)]
@@ -252,7 +344,14 @@ class Module:
             flag_23=flag.value, text_21=texts[7], text_22=texts[8], text_24=texts[9], text_25=texts[10])
 
     def status(self) -> Status:
-        """The module's status items, each checked against its limits."""
+        """The module's status items, each checked against its limits.
+
+        :returns: the items, sorted by name.
+        :rtype: Status
+        :raises FailedError: the module answered, but not as the command expects.
+        :raises NetworkError: a socket could not be opened or the request not sent.
+        :raises TimeoutError: no matching reply within :attr:`timeout`.
+        """
         items = 64
         while True:
             text_capacity = items * 256  # names and texts are at most 255 bytes
@@ -273,11 +372,27 @@ class Module:
             ok=bool(ok.value))
 
     def reset(self) -> None:
-        """Restart the module once it acknowledges (it may then be silent for a while)."""
+        """Restart the module once it acknowledges (it may then be silent for a while).
+
+        :returns: None, once the module acknowledged.
+        :raises FailedError: the module answered, but not as the command expects.
+        :raises NetworkError: a socket could not be opened or the request not sent.
+        :raises TimeoutError: no matching reply within :attr:`timeout`.
+        """
         call("reset", self._address)
 
     def burn(self, data: Union[bytes, bytearray, memoryview]) -> None:
-        """Hand the module 0 to 64 bytes and wait for its acknowledgement."""
+        """Hand the module 0 to 64 bytes and wait for its acknowledgement.
+
+        :param data: the bytes to hand over.
+        :type data: bytes, bytearray or memoryview
+        :returns: None, once the module acknowledged.
+        :raises TypeError: `data` is not bytes.
+        :raises ParameterError: more than 64 bytes; nothing is sent.
+        :raises FailedError: the module answered, but not as the command expects.
+        :raises NetworkError: a socket could not be opened or the request not sent.
+        :raises TimeoutError: no matching reply within :attr:`timeout`.
+        """
         if not isinstance(data, (bytes, bytearray, memoryview)):
             raise TypeError(f"burn: data must be bytes, not {check.type_name(data)}")
         payload = bytes(data)
