@@ -2,9 +2,13 @@
 // 1,400-byte chunks), taken through ra01_measure and through a bare receive
 // loop on a socket with the same 64 KiB receive buffer; the largest case in
 // several pairs of runs. Each run is a process of its own, so that its CPU
-// time and peak memory are its own.
+// time and peak memory are its own. Then short measurements (8 channels x
+// 2,000 samples, 64 KB) sent back to back without pacing, the library's and
+// the bare loop's calls taking turns in one process: wall and CPU time per
+// call, p50/p90/p99, and the ratios of the medians.
 //
-//   measure_stream [pairs of runs of the largest case, 5]
+//   measure_stream [pairs of runs of the largest case, 5] [short calls each, 2000]
+//   measure_stream short [short calls each]   (the short case alone)
 //
 // The program moves itself into a private network namespace and reaches the
 // sender in a peer namespace over a veth pair (198.18.0.0/24): the library
@@ -28,15 +32,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "netns/namespaces.hpp"
+#include "peer.hpp"
 #include "varnode/varnode.h"
 
 namespace {
 
 constexpr std::uint32_t module_host = 0xC6120002;  // 198.18.0.2
-constexpr std::uint16_t dcp_port = 30000;
+using bench::bound_socket;
+using bench::dcp_port;
+using bench::get_u32;
+using bench::put_u16;
+using bench::put_u32;
+using bench::socket_address;
 constexpr std::size_t piece = 1400;
 constexpr double bytes_per_second = 10e6;
 constexpr int receive_buffer = 65536;
@@ -49,26 +62,6 @@ struct Case {
 };
 
 enum class Receiver { library, bare };
-
-void put_u16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v);
-}
-void put_u32(std::uint8_t* p, std::uint32_t v) {
-  put_u16(p, static_cast<std::uint16_t>(v >> 16));
-  put_u16(p + 2, static_cast<std::uint16_t>(v));
-}
-std::uint32_t get_u32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
-sockaddr_in socket_address(std::uint32_t host, std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(host);
-  address.sin_port = htons(port);
-  return address;
-}
 
 double seconds(const timespec& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9; }
 
@@ -89,7 +82,7 @@ void raise_priority(const char* name) {
   if (sched_setscheduler(0, SCHED_FIFO, &realtime) != 0) setpriority(PRIO_PROCESS, 0, -10);
 }
 
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+using varnode::netns::run;
 
 // The value the sender puts at float index i of the buffer: exact in a float
 // up to 2^24, far beyond the 8,000,000 floats of the largest measurement.
@@ -98,12 +91,14 @@ float expected(std::size_t i) { return static_cast<float>(i); }
 // Answers one measurement request with the whole buffer, chunk after chunk,
 // each sent no earlier than its place in a 10 MB/s schedule.
 int send_stream(const std::string& peer, int ready) {
-  const int ns = open(("/run/netns/" + peer).c_str(), O_RDONLY | O_CLOEXEC);
-  if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) return 1;
+  try {
+    varnode::netns::enter(peer);
+  } catch (const std::exception&) {
+    return 1;
+  }
   prctl(PR_SET_TIMERSLACK, 1000UL);
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  const sockaddr_in self = socket_address(module_host, dcp_port);
-  if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0) return 1;
+  const int fd = bound_socket(module_host, dcp_port);
+  if (fd < 0) return 1;
   raise_priority("sender");
   if (write(ready, "r", 1) != 1) return 1;
   close(ready);
@@ -114,19 +109,13 @@ int send_stream(const std::string& peer, int ready) {
   sockaddr_in from{};
   socklen_t from_size = sizeof from;
   if (recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &from_size) < 17) return 1;
-  const std::uint16_t reply_code = static_cast<std::uint16_t>((request[0] << 8) | 0x01);
-  const std::size_t total = static_cast<std::size_t>(std::popcount(request[8])) * get_u32(request + 9) * 4;
+  const std::size_t total = bench::requested_bytes(request);
 
   std::uint8_t datagram[8 + 4 + piece];
   double start = now();
   for (std::size_t offset = 0, k = 0; offset < total; offset += piece, ++k) {
     const std::size_t n = std::min(piece, total - offset);
-    put_u16(datagram, reply_code);
-    put_u16(datagram + 2, static_cast<std::uint16_t>(4 + n));
-    std::memcpy(datagram + 4, request + 4, 4);  // transaction id
-    put_u32(datagram + 8, static_cast<std::uint32_t>(offset));
-    for (std::size_t i = 0; i < n / 4; ++i)
-      put_u32(datagram + 12 + 4 * i, std::bit_cast<std::uint32_t>(expected(offset / 4 + i)));
+    const std::size_t length = bench::stream_chunk(datagram, request, offset, n, expected);
     // A sender held up by the scheduler resumes its schedule from now rather
     // than catching up in one burst, which would only overrun the receiver.
     const double late = now() - (start + static_cast<double>(k * piece) / bytes_per_second);
@@ -136,7 +125,37 @@ int send_stream(const std::string& peer, int ready) {
       timespec at{static_cast<time_t>(due), static_cast<long>((due - static_cast<double>(static_cast<time_t>(due))) * 1e9)};
       clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
     }
-    if (sendto(fd, datagram, 12 + n, 0, reinterpret_cast<const sockaddr*>(&from), from_size) < 0) return 1;
+    if (sendto(fd, datagram, length, 0, reinterpret_cast<const sockaddr*>(&from), from_size) < 0) return 1;
+  }
+  return 0;
+}
+
+// Answers `count` measurement requests, each at once with its whole buffer
+// in chunks sent back to back; stops early after 5 s without a request.
+int serve_short(const std::string& peer, int ready, int count) {
+  try {
+    varnode::netns::enter(peer);
+  } catch (const std::exception&) {
+    return 1;
+  }
+  const int fd = bound_socket(module_host, dcp_port);
+  if (fd < 0) return 1;
+  raise_priority("sender");
+  if (write(ready, "r", 1) != 1) return 1;
+  close(ready);
+  std::uint8_t request[1500];
+  std::uint8_t datagram[8 + 4 + piece];
+  for (int served = 0; served < count; ++served) {
+    pollfd wait{fd, POLLIN, 0};
+    if (poll(&wait, 1, 5000) != 1) return 1;
+    sockaddr_in from{};
+    socklen_t from_size = sizeof from;
+    if (recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &from_size) < 17) continue;
+    const std::size_t total = bench::requested_bytes(request);
+    for (std::size_t offset = 0; offset < total; offset += piece) {
+      const std::size_t length = bench::stream_chunk(datagram, request, offset, std::min(piece, total - offset), expected);
+      if (sendto(fd, datagram, length, 0, reinterpret_cast<const sockaddr*>(&from), from_size) < 0) return 1;
+    }
   }
   return 0;
 }
@@ -209,6 +228,150 @@ int receive(Receiver receiver, const Case& c) {
   return completed && wrong == 0 ? 0 : 1;
 }
 
+double cpu_now() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return seconds(t);
+}
+
+// The bare side of the short case: one socket kept for every call, as the
+// library keeps its pooled one, and a fresh transaction id each time.
+class BareShort {
+ public:
+  BareShort() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    const sockaddr_in any = socket_address(INADDR_ANY, 0);
+    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0 &&
+          setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer) == 0;
+  }
+  ~BareShort() { close(fd_); }
+
+  bool measure(const Case& c, std::vector<float>& values) {
+    if (!ok_) return false;
+    const std::uint32_t id = ++id_;
+    std::uint8_t request[17];
+    put_u16(request, 0x0400);
+    put_u16(request + 2, 9);
+    put_u32(request + 4, id);
+    request[8] = static_cast<std::uint8_t>((1u << c.channels) - 1);
+    put_u32(request + 9, c.samples);
+    put_u32(request + 13, std::bit_cast<std::uint32_t>(1000.0f));
+    const std::size_t size = std::size_t{c.channels} * c.samples * 4;
+    std::vector<std::uint8_t> buffer(size);
+    const sockaddr_in module = socket_address(module_host, dcp_port);
+    if (sendto(fd_, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&module), sizeof module) < 0)
+      return false;
+    std::size_t remaining = size;
+    std::uint8_t datagram[1500];
+    while (remaining > 0) {
+      pollfd wait{fd_, POLLIN, 0};
+      if (poll(&wait, 1, 200) != 1) return false;
+      const ssize_t n = recv(fd_, datagram, sizeof datagram, 0);
+      if (n < 12 || datagram[1] != 0x01 || get_u32(datagram + 4) != id) continue;
+      const std::size_t offset = get_u32(datagram + 8);
+      const std::size_t length = static_cast<std::size_t>(n) - 12;
+      if (offset + length > size || length > remaining) return false;
+      std::memcpy(buffer.data() + offset, datagram + 12, length);
+      remaining -= length;
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = std::bit_cast<float>(get_u32(buffer.data() + 4 * i));
+    return true;
+  }
+
+ private:
+  int fd_;
+  bool ok_ = false;
+  std::uint32_t id_ = 0;
+};
+
+struct Percentiles {
+  double p50, p90, p99;
+};
+
+Percentiles percentiles(std::vector<double> v) {
+  if (v.empty()) return {0, 0, 0};
+  std::sort(v.begin(), v.end());
+  const auto at = [&](double q) {
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
+  };
+  return {at(0.5), at(0.9), at(0.99)};
+}
+
+// The short case's calls, library and bare taking turns; the results are
+// printed here, the exit status says whether every call completed whole.
+int receive_short(int count) {
+  raise_priority("short");
+  const Case c{8, 2'000};
+  std::vector<float> values(std::size_t{c.channels} * c.samples);
+  std::vector<std::uint8_t> channels{1, 2, 3, 4, 5, 6, 7, 8};
+  set_timeout(module_host, 200);
+  BareShort bare;
+  std::vector<double> wall[2], cpu[2];
+  int failed[2] = {0, 0};
+  for (int i = 0; i < 2 * count; ++i) {
+    const int side = i % 2;  // 0 library, 1 bare
+    std::fill(values.begin(), values.end(), -1.0f);
+    const double wall_start = now();
+    const double cpu_start = cpu_now();
+    bool ok;
+    if (side == 0) {
+      std::uint32_t size = static_cast<std::uint32_t>(values.size());
+      ok = ra01_measure(module_host, channels.data(), c.channels, c.samples, 1000.0f, values.data(), &size) == 0;
+    } else {
+      ok = bare.measure(c, values);
+    }
+    const double cpu_used = cpu_now() - cpu_start;
+    const double wall_used = now() - wall_start;
+    for (std::size_t k = 0; ok && k < values.size(); ++k) ok = values[k] == expected(k);
+    if (!ok) {
+      ++failed[side];
+      continue;
+    }
+    wall[side].push_back(wall_used * 1e3);
+    cpu[side].push_back(cpu_used * 1e3);
+  }
+  const char* names[2] = {"library", "bare"};
+  Percentiles w[2], u[2];
+  for (int side = 0; side < 2; ++side) {
+    w[side] = percentiles(wall[side]);
+    u[side] = percentiles(cpu[side]);
+    std::printf("%-8s 8 x 2000 back to back, %zu calls (%d failed): wall ms p50 %.3f p90 %.3f p99 %.3f  "
+                "cpu ms p50 %.3f p90 %.3f p99 %.3f\n",
+                names[side], wall[side].size(), failed[side], w[side].p50, w[side].p90, w[side].p99, u[side].p50,
+                u[side].p90, u[side].p99);
+  }
+  if (w[1].p50 > 0 && u[1].p50 > 0)
+    std::printf("8 x 2000 back to back: library/bare median wall %.2f, median cpu %.2f\n", w[0].p50 / w[1].p50,
+                u[0].p50 / u[1].p50);
+  std::fflush(stdout);
+  return failed[0] == 0 && failed[1] == 0 ? 0 : 1;
+}
+
+bool measure_short(const std::string& peer, int count) {
+  std::fflush(stdout);
+  int ready[2];
+  if (pipe(ready) != 0) return false;
+  const pid_t sender = fork();
+  if (sender == 0) {
+    close(ready[0]);
+    _exit(serve_short(peer, ready[1], 2 * count));
+  }
+  close(ready[1]);
+  char byte = 0;
+  const bool listening = read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  pid_t receiving = -1;
+  if (listening) {
+    receiving = fork();
+    if (receiving == 0) _exit(receive_short(count));
+  }
+  int received = 1;
+  if (receiving > 0) waitpid(receiving, &received, 0);
+  // A sender still waiting for calls that failed gives up by itself.
+  int sent = 1;
+  waitpid(sender, &sent, 0);
+  return listening && received == 0;
+}
+
 // Datagrams this namespace dropped for want of receive buffer space.
 long receive_buffer_drops() {
   std::FILE* file = std::fopen("/proc/self/net/snmp", "r");
@@ -269,30 +432,39 @@ double measure(const std::string& peer, Receiver receiver, const Case& c) {
 int main(int argc, char** argv) {
   // The largest case runs in this many pairs: one run's CPU time moves by
   // 10 % either way on a shared machine.
-  const int pairs = argc > 1 ? std::atoi(argv[1]) : 5;
-  if (pairs < 1) {
-    std::fprintf(stderr, "usage: measure_stream [pairs of runs of the largest case]\n");
+  const bool short_only = argc > 1 && std::strcmp(argv[1], "short") == 0;
+  const int pairs = short_only ? 0 : argc > 1 ? std::atoi(argv[1]) : 5;
+  const int short_calls = argc > 2 ? std::atoi(argv[2]) : 2000;
+  if ((!short_only && pairs < 1) || short_calls < 1) {
+    std::fprintf(stderr, "usage: measure_stream [pairs of runs of the largest case] [short calls each]\n"
+                         "       measure_stream short [short calls each]\n");
     return 2;
   }
-  if (geteuid() != 0 || std::system("command -v ip >/dev/null 2>&1") != 0) {
-    std::printf("skipped: needs root and iproute2 to make a private network\n");
-    return 0;
-  }
-  if (unshare(CLONE_NEWNET) != 0 || !run("ip link set lo up")) {
-    std::printf("skipped: cannot make a private network namespace\n");
+  std::string why;
+  if (geteuid() != 0 || !varnode::netns::enter_fresh(why)) {
+    std::printf("skipped: cannot make a private network namespace (needs root and iproute2)\n");
     return 0;
   }
   const std::string id = std::to_string(getpid());
   const std::string peer = "varnode-bench-" + id;
   const std::string near = "vb" + id + "a";
   const std::string far = "vb" + id + "b";
-  const bool linked = run("ip netns add " + peer) &&
-                      run("ip link add " + near + " type veth peer name " + far + " netns " + peer) &&
+  // Removed however the benchmark ends, Ctrl-C included.
+  std::optional<varnode::netns::Namespaces> namespaces;
+  try {
+    namespaces.emplace(std::vector{peer});
+  } catch (const std::exception& e) {
+    std::printf("skipped: %s\n", e.what());
+    return 0;
+  }
+  const bool linked = run("ip link add " + near + " type veth peer name " + far + " netns " + peer) &&
                       run("ip addr add 198.18.0.1/24 dev " + near) && run("ip link set " + near + " up") &&
                       run("ip netns exec " + peer + " ip addr add 198.18.0.2/24 dev " + far) &&
                       run("ip netns exec " + peer + " ip link set " + far + " up");
   bool all = linked;
-  if (linked) {
+  if (linked && short_only) {
+    all = measure_short(peer, short_calls);
+  } else if (linked) {
     std::printf("paced sender: %.0f MB/s in %zu-byte chunks; receive buffer %d bytes\n", bytes_per_second / 1e6,
                 piece, receive_buffer);
     for (const Case c : {Case{2, 10'000}, Case{8, 100'000}, Case{8, 1'000'000}}) {
@@ -312,9 +484,9 @@ int main(int argc, char** argv) {
         std::printf("%u x %u: CPU library/bare, median of %zu pairs %.2f [%.2f-%.2f]\n", c.channels, c.samples,
                     ratios.size(), ratios[ratios.size() / 2], ratios.front(), ratios.back());
     }
+    all = measure_short(peer, short_calls) && all;
   } else {
     std::printf("could not link the peer namespace\n");
   }
-  run("ip netns delete " + peer + " 2>/dev/null");
   return all ? 0 : 1;
 }

@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "netns/namespaces.hpp"
+#include "peer.hpp"
 #include "varnode/varnode.h"
 
 // Heap allocations while `counting` is set, for the allocations-per-call
@@ -47,97 +49,19 @@ extern "C" void* malloc(std::size_t size) {
 
 namespace {
 
-constexpr std::uint16_t dcp_port = 30000;
+using bench::dcp_port;
+using bench::get_u32;
+using bench::put_u32;
+using bench::responder_socket;
+using bench::socket_address;
 constexpr std::uint32_t first_module = 0x7F3A0002;  // 127.58.0.2
 
 using Clock = std::chrono::steady_clock;
-
-sockaddr_in socket_address(std::uint32_t host, std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(host);
-  address.sin_port = htons(port);
-  return address;
-}
-
-std::uint32_t get_u32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-void put_u32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
 
 double thread_cpu_us() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) * 1e-3;
-}
-
-// Acknowledges every DCP request with code 1 and its transaction id, from
-// the address it was sent to. The responder threads share one socket, so
-// whichever is free takes the next request: with a socket each, the kernel
-// would pick the responder by a hash of the client's port, and the two
-// clients could land on responders that run on different cores, which on a
-// quiet machine alone changes a round trip by tens of microseconds.
-void respond(int fd, const std::atomic<bool>& stop) {
-  std::uint8_t data[1500];
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-  while (!stop) {
-    sockaddr_in source{};
-    iovec in{data, sizeof data};
-    msghdr message{};
-    message.msg_name = &source;
-    message.msg_namelen = sizeof source;
-    message.msg_iov = &in;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    // Blocking, so that one waiting responder is woken per request; the
-    // socket's receive time-out lets it see `stop`.
-    const ssize_t n = recvmsg(fd, &message, 0);
-    if (n < 8) continue;
-    in_pktinfo destination{};
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
-      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) std::memcpy(&destination, CMSG_DATA(c), sizeof destination);
-    std::uint8_t reply[8] = {0, 1, 0, 0};
-    std::memcpy(reply + 4, data + 4, 4);
-    iovec out{reply, sizeof reply};
-    alignas(cmsghdr) char reply_control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr answer{};
-    answer.msg_name = &source;
-    answer.msg_namelen = sizeof source;
-    answer.msg_iov = &out;
-    answer.msg_iovlen = 1;
-    answer.msg_control = reply_control;
-    answer.msg_controllen = sizeof reply_control;
-    cmsghdr* c = CMSG_FIRSTHDR(&answer);
-    c->cmsg_level = IPPROTO_IP;
-    c->cmsg_type = IP_PKTINFO;
-    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo from{};
-    from.ipi_spec_dst = destination.ipi_addr;
-    std::memcpy(CMSG_DATA(c), &from, sizeof from);
-    sendmsg(fd, &answer, 0);
-  }
-}
-
-int responder_socket() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  const int on = 1;
-  const timeval tick{0, 20000};
-  const int buffer = 4 << 20;
-  const sockaddr_in any = socket_address(INADDR_ANY, dcp_port);
-  if (fd < 0 || setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
-      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick) != 0 ||
-      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer) != 0 ||
-      bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
-    std::perror("responder");
-    std::exit(1);
-  }
-  return fd;
 }
 
 // What a program without the library does at the least: its own socket, one
@@ -309,14 +233,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_roundtrip [round trips] [seconds per threaded run] [pairs of runs]\n");
     return 2;
   }
-  if (unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up") != 0) {
-    std::printf("skipped: cannot make a private network namespace (needs root and iproute2)\n");
+  std::string why;
+  if (!varnode::netns::enter_fresh(why)) {
+    std::printf("skipped: cannot make a private network namespace (%s)\n", why.c_str());
     return 0;
   }
   std::atomic<bool> stop{false};
   std::vector<std::thread> responders;
   const int responder = responder_socket();
-  for (int i = 0; i < 2; ++i) responders.emplace_back(respond, responder, std::cref(stop));
+  for (int i = 0; i < 2; ++i) responders.emplace_back(bench::acknowledge, responder, std::cref(stop));
   const int sockets_before = open_sockets();
 
   // Warm up both paths (pool, registry, caches) before anything is counted.
