@@ -22,6 +22,9 @@ endif()
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   list(APPEND VARNODE_PACKAGE_COMPONENTS python)
 endif()
+if(VARNODE_DOCS)
+  list(APPEND VARNODE_PACKAGE_COMPONENTS doc)
+endif()
 set(CPACK_COMPONENTS_ALL ${VARNODE_PACKAGE_COMPONENTS})
 
 if(WIN32)
@@ -67,17 +70,29 @@ and the pkg-config file (varnode.pc) of the varnode library.")
   set(CPACK_DEBIAN_TOOLS_DESCRIPTION "${varnode_summary} (tools)
 varnode, every library operation from the command line, and varnode-sim, a
 rack of virtual modules that answer DCP, for trying programs without
-hardware. Also the Wireshark dissector of the protocol.")
+hardware; varnode-mqtt, a bridge from the modules to an MQTT broker, with
+its systemd unit (where built with libmosquitto). Also the Wireshark dissector of the protocol.")
 
   set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-varnode)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
   # The library by its soname through the loader: any build of this version.
-  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.9), python3-numpy")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.9), python3-numpy, python3-aiohttp")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/python/prerm)
   set(CPACK_DEBIAN_PYTHON_DESCRIPTION "${varnode_summary} (Python 3)
 The varnode package: every module family from Python over the C library with
-ctypes, streamed measurements as numpy arrays.")
+ctypes, streamed measurements as numpy arrays; and varnode-panel, a web panel
+that shows the rack live in a browser, with its page and chart library.")
+
+  set(CPACK_DEBIAN_DOC_PACKAGE_NAME varnode-doc)
+  set(CPACK_DEBIAN_DOC_PACKAGE_SECTION doc)
+  set(CPACK_DEBIAN_DOC_PACKAGE_ARCHITECTURE all)
+  set(CPACK_DEBIAN_DOC_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_DOC_DESCRIPTION "${varnode_summary} (manual)
+The varnode manual in HTML: getting started, concepts, the C reference with
+every result code of every function, the Python reference, the tools, and
+the accuracy of the temperature conversions.")
 endif()
 
 include(CPack)
@@ -85,3 +100,4 @@ cpack_add_component(runtime DISPLAY_NAME "Library")
 cpack_add_component(dev DISPLAY_NAME "Development files" DEPENDS runtime)
 cpack_add_component(tools DISPLAY_NAME "Tools" DEPENDS runtime)
 cpack_add_component(python DISPLAY_NAME "Python package" DEPENDS runtime)
+cpack_add_component(doc DISPLAY_NAME "Manual")

@@ -2,7 +2,7 @@
 # Makes the zip of a Windows cross build and checks it as a user would: the
 # files it must hold, the DLL's exports, and a program built against the CMake
 # package inside it (built, not run).
-# Usage: tools/windows-zip.sh build/windows-x86_64
+# Usage: scripts/windows-zip.sh build/windows-x86_64
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1
@@ -14,7 +14,7 @@ unpacked=$build/packages/unpacked
 mkdir -p "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "../${zip##*/}")
 root=$(cd "$unpacked"/varnode-* && pwd)
-for f in bin/varnode.dll lib/libvarnode.dll.a include/varnode/varnode.h lib/cmake/varnode/varnodeConfig.cmake \
+for f in bin/varnode.dll lib/libvarnode.dll.a include/varnode/varnode.h include/varnode/catalogue.h lib/cmake/varnode/varnodeConfig.cmake \
          lib/cmake/varnode/varnodeConfigVersion.cmake lib/cmake/varnode/varnodeTargets.cmake; do
   [ -f "$root/$f" ] || { echo "${zip##*/} lacks $f"; exit 1; }
 done

@@ -4,7 +4,7 @@
 # under AddressSanitizer+UBSan and, with 64 threads, under ThreadSanitizer,
 # for whichever of the named builds exist. Fails on any wrong success,
 # undocumented code, over-long call, growth of memory or sanitizer report.
-# Usage: tools/soak.sh [seconds] [preset...]
+# Usage: scripts/soak.sh [seconds] [preset...]
 #   (default 30 s, the sanitizer runs taking half; presets dev asan tsan)
 set -euo pipefail
 cd "$(dirname "$0")/.."

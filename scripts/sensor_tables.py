@@ -11,7 +11,7 @@ Every value is written as a decimal float literal, so the compiler rounds the
 exact decimal to single precision once. The kelvin sum t + 273.15 is formed in
 decimal arithmetic for the same reason.
 
-Usage: tools/sensor_tables.py [--data DIR] [--out DIR]
+Usage: scripts/sensor_tables.py [--data DIR] [--out DIR]
 Python 3 standard library only; the output does not depend on the platform.
 """
 
@@ -23,7 +23,7 @@ import struct
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-SCRIPT = "tools/sensor_tables.py"
+SCRIPT = "scripts/sensor_tables.py"
 
 # (table name, CSV file, what the table holds). Thermocouple tables come first,
 # named after the HX01 sensor code's type letter.

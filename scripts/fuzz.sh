@@ -3,15 +3,15 @@
 # their checked-in corpora, then fuzzes each target for a short time starting
 # from its corpus. Any crash, leak, sanitizer report or failed check fails the
 # script and prints the input that caused it, to be added to fuzz/corpus/.
-# Usage: tools/fuzz.sh [seconds per target]   (default 30)
+# Usage: scripts/fuzz.sh [seconds per target]   (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 
-command -v clang++ >/dev/null || tools/need-packages.sh clang
+command -v clang++ >/dev/null || scripts/need-packages.sh clang
 # The sanitizer and libFuzzer runtimes come in their own package, named after
 # clang's major version.
-tools/need-packages.sh "libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev"
+scripts/need-packages.sh "libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev"
 
 rm -rf build/fuzz
 cmake --preset fuzz
