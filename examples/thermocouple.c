@@ -13,8 +13,6 @@ static int parse_address(const char *text, uint32_t *address) {
   return 1;
 }
 
-enum { TYPE_K = 8 }; /* sensor codes 2 to 14: types B C D E G J K M N P R S T */
-
 int main(int argc, char **argv) {
   uint32_t module;
   if (argc != 2 || !parse_address(argv[1], &module)) {
@@ -22,7 +20,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   const uint8_t channel[] = {1};
-  const uint8_t sensor[] = {TYPE_K};
+  const uint8_t sensor[] = {VARNODE_HX01_TYPE_K};
   uint8_t rc = hx01_set_sensor(module, channel, 1, sensor, 1);
   if (rc != VARNODE_SUCCESS) {
     fprintf(stderr, "hx01_set_sensor: %u\n", rc);
