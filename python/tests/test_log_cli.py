@@ -35,7 +35,7 @@ def wait_for(condition, what, seconds=60):
     end = time.monotonic() + seconds
     while not condition():
         if time.monotonic() > end:
-            pytest.fail(f"waited {seconds} s for {what}")
+            pytest.fail(f"waited {seconds} s for {what() if callable(what) else what}")
         time.sleep(0.05)
 
 
@@ -185,6 +185,7 @@ def test_a_misspelled_plan_key_is_refused_by_its_path(tool, tmp_path):
 
 def test_influx_lines_load_into_influxdb_and_query_back(tool, tmp_path):
     import shutil
+    import urllib.error
     import urllib.parse
     import urllib.request
     influxd = shutil.which("influxd")
@@ -212,9 +213,31 @@ def test_influx_lines_load_into_influxdb_and_query_back(tool, tmp_path):
         assert done.returncode == 0, done.stderr
         lines = done.stdout.splitlines()
         assert len(lines) == 15
-        urllib.request.urlopen(urllib.request.Request(f"{url}/query", data=b"q=CREATE DATABASE t"), timeout=10)
-        urllib.request.urlopen(urllib.request.Request(f"{url}/write?db=t&precision=ns", data=done.stdout.encode()),
-                               timeout=10)
+
+        # influxd may answer /ping before it takes a database; wait until the
+        # database is listed and a write is taken, and name influxd's own
+        # words if it never is.
+        said = []
+
+        def created():
+            ask = urllib.parse.urlencode({"q": "CREATE DATABASE t"}).encode()
+            said.append(urllib.request.urlopen(urllib.request.Request(f"{url}/query", data=ask), timeout=10).read())
+            shown = urllib.request.urlopen(f"{url}/query?q=SHOW%20DATABASES", timeout=10).read()
+            return b'"t"' in shown
+
+        def written():
+            try:
+                urllib.request.urlopen(urllib.request.Request(f"{url}/write?db=t&precision=ns",
+                                                              data=done.stdout.encode()), timeout=10)
+                return True
+            except urllib.error.HTTPError as refused:
+                said.append(refused.read())
+                if refused.code != 404:
+                    pytest.fail(f"influxd refused the lines: {refused.code} {said[-1]!r}")
+                return False
+
+        wait_for(created, lambda: f"influxd to create the database (it said {said[-1:]!r})", seconds=30)
+        wait_for(written, lambda: f"influxd to take the lines (it said {said[-1:]!r})", seconds=30)
         query = urllib.parse.urlencode({"db": "t", "epoch": "ns", "q": "SELECT * FROM varnode GROUP BY *"})
         answer = json.load(urllib.request.urlopen(f"{url}/query?{query}", timeout=10))
         stored = {}
