@@ -5,7 +5,8 @@
 # lateness of rows against their deadlines beside a bare sleep loop's, CPU
 # and RSS at start and end; samples, coverage, the longest gap, lost samples.
 # Needs root (network namespaces) and a built tree: BUILD=build/dev by default.
-#   bench/log-bench.sh [SECONDS]      STREAM_SPEED=10 streams ten times faster
+#   bench/log-bench.sh [SECONDS]      STREAM_SPEED=10 streams ten times faster;
+#                                     TOGETHER=1 runs the three at once
 set -eu
 cd "$(dirname "$0")/.."
 build=$(realpath "${BUILD:-build/dev}")
@@ -20,11 +21,22 @@ ten="198.18.0.11:1,2 198.18.0.12:1 198.18.0.13:1 198.18.0.14:status.outputs 198.
 ten="$ten 198.18.0.16:1 198.18.0.17:1 198.18.0.18:status.supply 198.18.0.19:1 198.18.0.20:1"
 # The tool's CPU time and RSS a second after it starts and a second before it ends.
 watch="$PWD/bench/log-watch.py"
-"$build/tools/sim/varnode-sim" --netns --config bench/log-rack.json --stream-speed "$speed" --exec "
-  $python $watch $seconds $work/polled.usage $tool log -i 0.1 -d $seconds -o $work/polled.csv $ten &&
-  $python $watch $seconds $work/streamed.usage $tool log --stream -f 3000 -s 3000 -d $seconds -o $work/streamed.csv \
-    198.18.0.17:1,2,3,4,5,6,7,8 &&
-  $python $watch --sleep-loop $seconds $work/sleep.usage" >/dev/null
+polled="$python $watch $seconds $work/polled.usage $tool log -i 0.1 -d $seconds -o $work/polled.csv $ten"
+streamed="$python $watch $seconds $work/streamed.usage $tool log --stream -f 3000 -s 3000 -d $seconds \
+  -o $work/streamed.csv 198.18.0.17:1,2,3,4,5,6,7,8"
+sleep_loop="$python $watch --sleep-loop $seconds $work/sleep.usage"
+rack() { "$build/tools/sim/varnode-sim" --netns --config bench/log-rack.json --stream-speed "$speed" --exec "$1" >/dev/null; }
+if [ "${TOGETHER:-0}" = 1 ]; then
+  # The three at once, each in a rack of its own: a third of the wall time,
+  # with each run as load beside the others.
+  rack "$polled" & p=$!
+  rack "$streamed" & s=$!
+  $sleep_loop
+  wait $p
+  wait $s
+else
+  rack "$polled && $streamed && $sleep_loop"
+fi
 $python - "$work" "$seconds" "$speed" <<'PY'
 import json, sys
 import numpy
