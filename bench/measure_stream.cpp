@@ -169,17 +169,13 @@ bool through_library(const Case& c, std::vector<float>& values) {
 
 // What a program without the library would do at the least: one request,
 // chunks copied by offset until the byte count is reached, then the decode
-// into the same layout.
-bool through_bare_loop(const Case& c, std::vector<float>& values) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  const sockaddr_in any = socket_address(INADDR_ANY, 0);
-  if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
-      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer) != 0)
-    return false;
+// into the same layout. The socket is the caller's: fresh for the long case,
+// kept across calls for the short one.
+bool bare_measure(int fd, std::uint32_t id, int wait_ms, const Case& c, std::vector<float>& values) {
   std::uint8_t request[17];
   put_u16(request, 0x0400);
   put_u16(request + 2, 9);
-  put_u32(request + 4, 1);
+  put_u32(request + 4, id);
   request[8] = static_cast<std::uint8_t>((1u << c.channels) - 1);
   put_u32(request + 9, c.samples);
   put_u32(request + 13, std::bit_cast<std::uint32_t>(1000.0f));
@@ -188,14 +184,13 @@ bool through_bare_loop(const Case& c, std::vector<float>& values) {
   const sockaddr_in module = socket_address(module_host, dcp_port);
   if (sendto(fd, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&module), sizeof module) < 0)
     return false;
-
   std::size_t remaining = size;
   std::uint8_t datagram[1500];
   while (remaining > 0) {
     pollfd wait{fd, POLLIN, 0};
-    if (poll(&wait, 1, 1000) != 1) return false;
+    if (poll(&wait, 1, wait_ms) != 1) return false;
     const ssize_t n = recv(fd, datagram, sizeof datagram, 0);
-    if (n < 12 || datagram[1] != 0x01 || get_u32(datagram + 4) != 1) continue;
+    if (n < 12 || datagram[1] != 0x01 || get_u32(datagram + 4) != id) continue;
     const std::size_t offset = get_u32(datagram + 8);
     const std::size_t length = static_cast<std::size_t>(n) - 12;
     if (offset + length > size || length > remaining) return false;
@@ -203,8 +198,18 @@ bool through_bare_loop(const Case& c, std::vector<float>& values) {
     remaining -= length;
   }
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = std::bit_cast<float>(get_u32(buffer.data() + 4 * i));
-  close(fd);
   return true;
+}
+
+bool through_bare_loop(const Case& c, std::vector<float>& values) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return false;
+  const sockaddr_in any = socket_address(INADDR_ANY, 0);
+  const bool done = bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0 &&
+                    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer) == 0 &&
+                    bare_measure(fd, 1, 1000, c, values);
+  close(fd);
+  return done;
 }
 
 int receive(Receiver receiver, const Case& c) {
@@ -245,37 +250,7 @@ class BareShort {
   }
   ~BareShort() { close(fd_); }
 
-  bool measure(const Case& c, std::vector<float>& values) {
-    if (!ok_) return false;
-    const std::uint32_t id = ++id_;
-    std::uint8_t request[17];
-    put_u16(request, 0x0400);
-    put_u16(request + 2, 9);
-    put_u32(request + 4, id);
-    request[8] = static_cast<std::uint8_t>((1u << c.channels) - 1);
-    put_u32(request + 9, c.samples);
-    put_u32(request + 13, std::bit_cast<std::uint32_t>(1000.0f));
-    const std::size_t size = std::size_t{c.channels} * c.samples * 4;
-    std::vector<std::uint8_t> buffer(size);
-    const sockaddr_in module = socket_address(module_host, dcp_port);
-    if (sendto(fd_, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&module), sizeof module) < 0)
-      return false;
-    std::size_t remaining = size;
-    std::uint8_t datagram[1500];
-    while (remaining > 0) {
-      pollfd wait{fd_, POLLIN, 0};
-      if (poll(&wait, 1, 200) != 1) return false;
-      const ssize_t n = recv(fd_, datagram, sizeof datagram, 0);
-      if (n < 12 || datagram[1] != 0x01 || get_u32(datagram + 4) != id) continue;
-      const std::size_t offset = get_u32(datagram + 8);
-      const std::size_t length = static_cast<std::size_t>(n) - 12;
-      if (offset + length > size || length > remaining) return false;
-      std::memcpy(buffer.data() + offset, datagram + 12, length);
-      remaining -= length;
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = std::bit_cast<float>(get_u32(buffer.data() + 4 * i));
-    return true;
-  }
+  bool measure(const Case& c, std::vector<float>& values) { return ok_ && bare_measure(fd_, ++id_, 200, c, values); }
 
  private:
   int fd_;
