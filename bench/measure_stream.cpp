@@ -321,30 +321,44 @@ int receive_short(int count) {
   return failed[0] == 0 && failed[1] == 0 ? 0 : 1;
 }
 
-bool measure_short(const std::string& peer, int count) {
+// A sender and a receiver in processes of their own: the sender writes a
+// byte to `ready` once it listens, and only then does the receiver start.
+struct Pair {
+  bool listening = false;
+  int sent = 1;
+  int received = 1;
+  rusage usage{};  // the receiver's
+};
+
+template <class Send, class Receive>
+Pair run_pair(Send send, Receive receive) {
+  Pair pair;
   std::fflush(stdout);
   int ready[2];
-  if (pipe(ready) != 0) return false;
+  if (pipe(ready) != 0) return pair;
   const pid_t sender = fork();
   if (sender == 0) {
     close(ready[0]);
-    _exit(serve_short(peer, ready[1], 2 * count));
+    _exit(send(ready[1]));
   }
   close(ready[1]);
   char byte = 0;
-  const bool listening = read(ready[0], &byte, 1) == 1;
+  pair.listening = sender > 0 && read(ready[0], &byte, 1) == 1;
   close(ready[0]);
-  pid_t receiving = -1;
-  if (listening) {
-    receiving = fork();
-    if (receiving == 0) _exit(receive_short(count));
+  if (pair.listening) {
+    const pid_t receiving = fork();
+    if (receiving == 0) _exit(receive());
+    if (receiving > 0) wait4(receiving, &pair.received, 0, &pair.usage);
   }
-  int received = 1;
-  if (receiving > 0) waitpid(receiving, &received, 0);
+  if (sender > 0) waitpid(sender, &pair.sent, 0);
+  return pair;
+}
+
+bool measure_short(const std::string& peer, int count) {
   // A sender still waiting for calls that failed gives up by itself.
-  int sent = 1;
-  waitpid(sender, &sent, 0);
-  return listening && received == 0;
+  const Pair pair = run_pair([&](int ready) { return serve_short(peer, ready, 2 * count); },
+                             [&] { return receive_short(count); });
+  return pair.listening && pair.received == 0;
 }
 
 // Datagrams this namespace dropped for want of receive buffer space.
@@ -374,32 +388,11 @@ long receive_buffer_drops() {
 // negative number when it failed.
 double measure(const std::string& peer, Receiver receiver, const Case& c) {
   const long drops_before = receive_buffer_drops();
-  std::fflush(stdout);
-  int ready[2];
-  if (pipe(ready) != 0) return -1;
-  const pid_t sender = fork();
-  if (sender == 0) {
-    close(ready[0]);
-    _exit(send_stream(peer, ready[1]));
-  }
-  close(ready[1]);
-  char byte = 0;
-  const bool listening = read(ready[0], &byte, 1) == 1;
-  close(ready[0]);
-  pid_t receiving = -1;
-  if (listening) {
-    receiving = fork();
-    if (receiving == 0) _exit(receive(receiver, c));
-  }
-  int sent = 1;
-  int received = 1;
-  rusage usage{};
-  waitpid(sender, &sent, 0);
-  if (receiving > 0) wait4(receiving, &received, 0, &usage);
+  const Pair pair = run_pair([&](int ready) { return send_stream(peer, ready); }, [&] { return receive(receiver, c); });
   std::printf("         datagrams dropped by the receive buffer: %ld\n", receive_buffer_drops() - drops_before);
-  if (!listening || sent != 0 || received != 0) return -1;
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  if (!pair.listening || pair.sent != 0 || pair.received != 0) return -1;
+  return static_cast<double>(pair.usage.ru_utime.tv_sec + pair.usage.ru_stime.tv_sec) +
+         static_cast<double>(pair.usage.ru_utime.tv_usec + pair.usage.ru_stime.tv_usec) * 1e-6;
 }
 
 }  // namespace
