@@ -183,6 +183,16 @@ def test_a_misspelled_plan_key_is_refused_by_its_path(tool, tmp_path):
     assert got.index.tolist() == [0, 1]
 
 
+@pytest.mark.parametrize("setting, why", [(["-f", "5000"], "--frequency: 6 to 3000 Hz"),
+                                          (["-f", "3"], "--frequency: 6 to 3000 Hz"),
+                                          (["-s", "1000001"], "--samples: 2 to 1000000 per block")])
+def test_stream_settings_out_of_range_are_refused_before_any_module_is_asked(tool, tmp_path, setting, why):
+    # No module holds .99: had the tool asked it anything, the run would end in a time-out (6), not 64.
+    done = run(tool, "--timeout", "5000", "log", "--stream", *setting, "-o", str(tmp_path / "s.csv"), "198.18.0.99:1")
+    assert done.returncode == 64, done.stderr
+    assert why in done.stderr and not (tmp_path / "s.csv").exists()
+
+
 def test_influx_lines_load_into_influxdb_and_query_back(tool, tmp_path):
     import shutil
     import urllib.error

@@ -136,7 +136,7 @@ void read_plan(const std::string& file, Plan& plan) {
     plan.stream = true;
     if (j["stream"].contains("frequency")) plan.frequency = number(j["stream"]["frequency"], file, "stream.frequency");
     if (j["stream"].contains("samples"))
-      plan.samples = static_cast<std::uint32_t>(whole(j["stream"]["samples"], file, "stream.samples", 1e6));
+      plan.samples = static_cast<std::uint32_t>(whole(j["stream"]["samples"], file, "stream.samples", VARNODE_SAMPLE_LIMIT));
   }
   if (!j.contains("modules") || !j["modules"].is_array() || j["modules"].empty())
     refuse(file, "modules", "a list of at least one module");
@@ -619,10 +619,14 @@ struct Measured {
   std::string event;  // "lost" or "back" before the block, or empty
 };
 
+// The measurement frequencies the library takes, as the help and errors say them.
+std::string frequency_range() {
+  return std::to_string(static_cast<int>(VARNODE_MEASURE_FREQUENCY_LOWEST)) + " to " +
+         std::to_string(static_cast<int>(VARNODE_MEASURE_FREQUENCY_HIGHEST));
+}
+
 int run_streamed(const Plan& plan, std::vector<Module>& modules, const std::string& output, aq::Encoding encoding,
                  double rotate_seconds, std::uint64_t rotate_bytes) {
-  if (!(plan.frequency >= 6 && plan.frequency <= 3000)) throw UsageError("--frequency: 6 to 3000 Hz for a stream");
-  if (plan.samples < 2 || plan.samples > 1'000'000) throw UsageError("--samples: 2 to 1000000 per block");
   const double t0 = aq::monotonic_seconds();
   const std::int64_t start_us = aq::utc_now_us();
   std::vector<std::unique_ptr<aq::Encoder>> encoders;
@@ -759,6 +763,12 @@ int run(const Context& c, Options& o) {
   const auto encoding = aq::encoding_named(plan.format);
   if (!encoding) throw UsageError("--format '" + plan.format + "': csv, jsonl or influx");
   if (!(plan.interval >= 0.001 && plan.interval <= 86400)) throw UsageError("--interval: 0.001 to 86400 seconds");
+  // Refused here, before prepare() asks any module for its identity.
+  if (plan.stream &&
+      !(plan.frequency >= VARNODE_MEASURE_FREQUENCY_LOWEST && plan.frequency <= VARNODE_MEASURE_FREQUENCY_HIGHEST))
+    throw UsageError("--frequency: " + frequency_range() + " Hz for a stream");
+  if (plan.stream && (plan.samples < 2 || plan.samples > VARNODE_SAMPLE_LIMIT))
+    throw UsageError("--samples: 2 to " + std::to_string(VARNODE_SAMPLE_LIMIT) + " per block");
   double rotate_seconds = 0;
   std::uint64_t rotate_bytes = 0;
   parse_rotate(plan.rotate, rotate_seconds, rotate_bytes);
@@ -804,7 +814,7 @@ void add_log_command(CLI::App& app, Context& context) {
   log->add_option("-n,--count", o->count, "stop after this many rows (blocks when streaming)");
   log->add_option("-d,--duration", o->duration, "stop after this many seconds");
   log->add_flag("--stream", o->stream, "stream RA01/RE01 channels in blocks instead of polling");
-  log->add_option("-f,--frequency", o->frequency, "streamed: samples per second, 6 to 3000 (default 1000)");
+  log->add_option("-f,--frequency", o->frequency, "streamed: samples per second, " + frequency_range() + " (default 1000)");
   log->add_option("-s,--samples", o->samples, "streamed: samples per block (default 1000)");
   log->add_option("--format", o->format, "csv (default), jsonl or influx");
   log->add_option("-o,--output", o->output, "the file, '-' for standard output (default varnode-log-TIME.csv)");
