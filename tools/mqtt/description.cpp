@@ -114,7 +114,8 @@ Poll poll(const json& v, const std::string& path, const KindInfo& kind) {
   if (v.contains("interval")) p.interval = number(v["interval"], join(path, "interval"), 0.01, 86400);
   if (v.contains("frequency")) {
     if (kind.kind != Kind::ra01 && kind.kind != Kind::re01) fail(join(path, "frequency"), "only for RA01 and RE01");
-    const auto f = whole(v["frequency"], join(path, "frequency"), 6, 3000);
+    const auto f = whole(v["frequency"], join(path, "frequency"), varnode::catalogue::frequencies[0],
+                         varnode::catalogue::frequencies[VARNODE_FREQUENCY_COUNT - 1]);
     if (!varnode::catalogue::accepted_frequency(static_cast<unsigned>(f)))
       fail(join(path, "frequency"), "one of " + frequency_list());
     p.frequency = static_cast<std::uint16_t>(f);
@@ -147,8 +148,9 @@ Stream stream(const json& v, const std::string& path, const KindInfo& kind) {
   for (const char* key : {"channels", "samples", "frequency"})
     if (!v.contains(key)) fail(path, "\"" + std::string(key) + "\" is required");
   s.channels = channel_list(v["channels"], join(path, "channels"), kind);
-  s.samples = static_cast<std::uint32_t>(whole(v["samples"], join(path, "samples"), 2, 1000000));
-  s.frequency = number(v["frequency"], join(path, "frequency"), 6, 3000);
+  s.samples = static_cast<std::uint32_t>(whole(v["samples"], join(path, "samples"), 2, VARNODE_SAMPLE_LIMIT));
+  s.frequency = number(v["frequency"], join(path, "frequency"), VARNODE_MEASURE_FREQUENCY_LOWEST,
+                       VARNODE_MEASURE_FREQUENCY_HIGHEST);
   return s;
 }
 
